@@ -1,0 +1,78 @@
+#include "data/db_state.h"
+
+namespace fa {
+
+bool IsAccess = false;
+std::unique_ptr<Connection> SysConn;
+std::unique_ptr<Connection> AccConn;
+std::unique_ptr<Recordset> WorkRs;
+QString SysConnStr;
+QString AccConnStr;
+QString SqlText;
+qint32 RetryCount = 0;
+
+void CreateSharedObjects()
+{
+    SysConn = std::make_unique<Connection>();
+    AccConn = std::make_unique<Connection>();
+    WorkRs = std::make_unique<Recordset>();
+}
+
+void ReleaseSharedObjects()
+{
+    // Released in this order; an open connection closes with its release.
+    WorkRs.reset();
+    SysConn.reset();
+    AccConn.reset();
+}
+
+void ResetDbState()
+{
+    ReleaseSharedObjects();
+    IsAccess = false;
+    SysConnStr.clear();
+    AccConnStr.clear();
+    SqlText.clear();
+    RetryCount = 0;
+}
+
+bool RetryAgain(qint32 &counter)
+{
+    ++counter;
+    return counter < 3;
+}
+
+bool OpenConn(Connection &conn, const QString &connectionString)
+{
+    if (connectionString.trimmed().isEmpty())
+        return false;
+    // The close counts against whatever RetryCount holds on entry: it is
+    // reset only just before the open.
+    if (!RetryStep(RetryCount, [&] {
+            if (conn.State() == adStateOpen)
+                conn.Close();
+        }))
+        return false;
+    RetryCount = 0;
+    if (!RetryStep(RetryCount, [&] { conn.Open(connectionString); }))
+        return false;
+    return conn.State() == adStateOpen;
+}
+
+bool RunSql(Recordset &rs, const QString &sql, Connection &conn)
+{
+    qint32 counter = 0;
+    if (!sql.contains(QLatin1String("SELECT"), Qt::CaseInsensitive) || conn.State() != adStateOpen)
+        return false;
+    if (!RetryStep(counter, [&] {
+            if (rs.State() == adStateOpen)
+                rs.Close();
+        }))
+        return false;
+    counter = 0;
+    if (!RetryStep(counter, [&] { rs.Open(sql, conn); }))
+        return false;
+    return rs.State() == adStateOpen;
+}
+
+} // namespace fa

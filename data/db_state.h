@@ -1,0 +1,68 @@
+#pragma once
+
+#include "data/connection.h"
+
+#include <QString>
+#include <memory>
+
+namespace fa {
+
+// Program-wide database state. The main window (or the headless command)
+// creates the three objects at start and releases them at the end; every
+// other part of the program reaches them through here.
+extern bool IsAccess;
+extern std::unique_ptr<Connection> SysConn;
+extern std::unique_ptr<Connection> AccConn;
+extern std::unique_ptr<Recordset> WorkRs;
+extern QString SysConnStr;
+extern QString AccConnStr;
+extern QString SqlText;
+extern qint32 RetryCount;
+
+void CreateSharedObjects();
+void ReleaseSharedObjects();
+// Back to the state at program start; for tests.
+void ResetDbState();
+
+// Opens (or closes and re-opens) a connection; true when it is open at the
+// end. Never throws. The open is tried at most three times, counted in
+// RetryCount.
+bool OpenConn(Connection &conn, const QString &connectionString);
+// Opens the recordset on a query text; true when it holds a result. Never
+// throws. Texts without "select" (in any case, anywhere) are never sent.
+bool RunSql(Recordset &rs, const QString &sql, Connection &conn);
+// Counts a failed try; true while another is allowed (fewer than three).
+bool RetryAgain(qint32 &counter);
+
+// Runs one step of a guarded sequence: a step that throws is run again while
+// RetryAgain(counter) allows. False when the tries are used up. onFailure,
+// when given, sees each error before the count (and may itself throw).
+template <typename Step, typename OnFailure>
+bool RetryStep(qint32 &counter, Step &&step, OnFailure &&onFailure);
+template <typename Step> bool RetryStep(qint32 &counter, Step &&step)
+{
+    return RetryStep(counter, std::forward<Step>(step), [](const auto &) {});
+}
+
+} // namespace fa
+
+#include "data/app_error.h"
+
+namespace fa {
+
+template <typename Step, typename OnFailure>
+bool RetryStep(qint32 &counter, Step &&step, OnFailure &&onFailure)
+{
+    for (;;) {
+        try {
+            step();
+            return true;
+        } catch (const AppError &error) {
+            onFailure(error);
+            if (!RetryAgain(counter))
+                return false;
+        }
+    }
+}
+
+} // namespace fa

@@ -1,0 +1,54 @@
+#include "data/dialect.h"
+
+#include "data/db_state.h"
+
+namespace fa {
+
+QString FillPlaceholder(const QString &text, const QString &placeholder, const QString &value,
+                        Qt::CaseSensitivity cs)
+{
+    QString result = text;
+    return result.replace(placeholder, value, cs);
+}
+
+QDateTime ZeroDate()
+{
+    return QDateTime(QDate(1899, 12, 30), QTime(0, 0));
+}
+
+QString DateLiteral(const QDateTime &date)
+{
+    const QDateTime d = date.isValid() ? date : ZeroDate();
+    const bool midnight = d.time() == QTime(0, 0);
+    if (IsAccess) {
+        const QString text = midnight ? d.toString(QStringLiteral("yyyy-MM-dd"))
+                                      : d.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        return QLatin1Char('#') + text + QLatin1Char('#');
+    }
+    const QString text = midnight ? d.toString(QStringLiteral("yyyyMMdd"))
+                                  : d.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+QString NullToZero(const QString &expression)
+{
+    if (IsAccess)
+        return expression;
+    return FillPlaceholder(QStringLiteral("isnull(|1,0)"), QStringLiteral("|1"), expression);
+}
+
+QString PositiveOrZero(const QString &expression)
+{
+    const QString pattern = IsAccess ? QStringLiteral("iif(|1>0,|1,0)")
+                                     : QStringLiteral("Case when |1>0 then |1 else 0 end");
+    return FillPlaceholder(pattern, QStringLiteral("|1"), expression);
+}
+
+QString NumericExpr(const QString &expression)
+{
+    if (IsAccess)
+        return QStringLiteral("val(") + expression + QLatin1Char(')');
+    return QStringLiteral("cast(") + expression + QStringLiteral(" as float)");
+}
+
+} // namespace fa

@@ -1,0 +1,1 @@
+int placeholder_ledger = 0;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace fa {
+
+// How the recalculation talks to whoever started it: the main window answers
+// with message boxes and its busy pointer, the headless command with standard
+// error, the tests with a recorder. The ledger itself links no widgets.
+class RecalcUi
+{
+public:
+    virtual ~RecalcUi() = default;
+    // One of the tool's messages ("整理完毕", "插入表错误", a database's text, …).
+    virtual void showMessage(const QString &text) = 0;
+    // Lets pending window events run (the period calendar does so once per period).
+    virtual void processPendingEvents() {}
+    // Hourglass on and the run button disabled, or back to normal.
+    virtual void setBusy(bool busy) { (void)busy; }
+    // The failure path of the run button enables it again.
+    virtual void enableRun() {}
+    // A period of the rebuild is done; for progress displays.
+    virtual void periodDone(int period) { (void)period; }
+};
+
+} // namespace fa

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+namespace fa {
+
+// What the tool asks of the operating system, and nothing more. One side per
+// OS; tests install a fake with setPlatform.
+class Platform
+{
+public:
+    virtual ~Platform() = default;
+    // The folder under which the default system database lives, without a
+    // trailing separator; empty when it cannot be obtained.
+    virtual QString systemDirectory() = 0;
+    // The local computer name; empty when it cannot be read.
+    virtual QString computerName() = 0;
+    // The saved sa password of the accounting system, or empty text.
+    virtual QString savedSaPassword() = 0;
+    // True when another copy of the program already runs. The first call
+    // claims the single-instance lock for this process.
+    virtual bool anotherInstanceRunning() = 0;
+    // True for an existing ordinary file that is not hidden.
+    virtual bool isOrdinaryFile(const QString &path) = 0;
+    // The separator the system directory uses ("/" or "\").
+    virtual QString separator() = 0;
+};
+
+// The platform in force: the installed fake, else the system's own side.
+Platform &platform();
+// Installs a platform for tests (not owned); nullptr restores the system's.
+void setPlatform(Platform *platform);
+// The system's own side, created on first use.
+Platform &systemPlatform();
+
+} // namespace fa

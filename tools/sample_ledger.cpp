@@ -1,0 +1,2 @@
+// Sample ledgers for the demo command and the large-run benchmark.
+#include "tools/ledger_schema.h"
