@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing fatotal need on Debian 12.
+# Uses sudo unless already root; does nothing when everything is there.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-odbc
+          libsqlite3-dev sqlite3 unixodbc-dev tdsodbc fonts-wqy-microhei xauth xvfb)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi
