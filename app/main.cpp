@@ -1,1 +1,17 @@
-int main() { return 0; }
+#include "app/dialogs.h"
+#include "app/main_window.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    fa::WidgetDialogs dialogs;
+    // A second copy says so and ends without a window, before anything is
+    // created.
+    if (!fa::claimSingleInstance(dialogs))
+        return 0;
+    fa::frmMain window(dialogs);
+    window.show();
+    return app.exec();
+}

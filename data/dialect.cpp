@@ -11,6 +11,12 @@ QString FillPlaceholder(const QString &text, const QString &placeholder, const Q
     return result.replace(placeholder, value, cs);
 }
 
+QString DoubleQuotes(const QString &value)
+{
+    QString result = value;
+    return result.replace(QLatin1Char('\''), QLatin1String("''"));
+}
+
 QDateTime ZeroDate()
 {
     return QDateTime(QDate(1899, 12, 30), QTime(0, 0));

@@ -21,6 +21,10 @@ QString NumericExpr(const QString &expression);
 QString FillPlaceholder(const QString &text, const QString &placeholder, const QString &value,
                         Qt::CaseSensitivity cs = Qt::CaseInsensitive);
 
+// A value to be put between single quotes in SQL text, with every embedded
+// quote doubled so that it cannot end the literal.
+QString DoubleQuotes(const QString &value);
+
 // The date the calendar holds where no period row exists (day zero).
 QDateTime ZeroDate();
 

@@ -5,7 +5,9 @@
 namespace fa {
 
 // SQL Server through ODBC (FreeTDS on Linux): the OLE DB connection string is
-// turned into an ODBC one.
+// turned into an ODBC one (conn_strings.h). Every result is read forward
+// only; since FreeTDS serves one result at a time per connection, a result
+// still being read is taken into memory before the next statement is sent.
 class OdbcProvider final : public Provider
 {
 public:
@@ -25,5 +27,11 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
+
+// The error number of the OLE DB provider for an ODBC SQLSTATE: errors in the
+// command text (syntax, unknown or already existing object: class 42, and
+// 37000 and S00xx of ODBC 2) are kErrorsInCommand, anything else
+// kProviderFailure.
+qint32 errorNumberForSqlState(QStringView sqlState);
 
 } // namespace fa

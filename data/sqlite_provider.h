@@ -9,6 +9,10 @@ namespace fa {
 class SqliteProvider final : public Provider
 {
 public:
+    // How long a statement waits for a database that another program has
+    // locked before it fails.
+    static constexpr int kDefaultBusyTimeoutMs = 5000;
+
     SqliteProvider();
     ~SqliteProvider() override;
 
@@ -20,6 +24,13 @@ public:
     void beginTransaction() override;
     void commitTransaction() override;
     void rollbackTransaction() override;
+
+    // Changes the wait for a locked database (now, and for later opens).
+    void setBusyTimeout(int milliseconds);
+
+    // The path named by "Data Source=" in a connection string: everything
+    // after it, semicolons and blanks included. Empty when there is none.
+    static QString dataSource(const QString &connectionString);
 
 private:
     struct Impl;

@@ -1,0 +1,19 @@
+#include "fake_platform.h"
+
+#include <QFileInfo>
+
+FakePlatform::FakePlatform()
+{
+    fa::setPlatform(this);
+}
+
+FakePlatform::~FakePlatform()
+{
+    fa::setPlatform(nullptr);
+}
+
+bool FakePlatform::isOrdinaryFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() && info.isFile() && !info.isHidden();
+}

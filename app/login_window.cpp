@@ -1,0 +1,181 @@
+#include "app/login_window.h"
+
+#include "data/db_state.h"
+#include "data/dialect.h"
+#include "platform/platform.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QStatusBar>
+
+namespace fa {
+
+namespace {
+
+// Positions are kept in twips as the window was drawn; 15 twips per pixel.
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+// The password box masks every character with "*", whatever the style's own
+// mask character is.
+class StarMaskStyle final : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return int(u'*');
+        if (hint == SH_LineEdit_PasswordMaskDelay)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// Hourglass and a disabled window for the length of a verification, restored
+// however the verification ends.
+class BusyWindow
+{
+public:
+    BusyWindow(QWidget *window, QPushButton *button) : m_window(window), m_button(button)
+    {
+        m_button->setEnabled(false);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_window->setEnabled(false);
+    }
+    ~BusyWindow()
+    {
+        QApplication::restoreOverrideCursor();
+        m_window->setEnabled(true);
+        m_button->setEnabled(true);
+    }
+    BusyWindow(const BusyWindow &) = delete;
+    BusyWindow &operator=(const BusyWindow &) = delete;
+
+private:
+    QWidget *m_window;
+    QPushButton *m_button;
+};
+
+} // namespace
+
+QString ComputerName()
+{
+    return platform().computerName();
+}
+
+QString SavedSaPassword()
+{
+    return platform().savedSaPassword();
+}
+
+frmLog::frmLog(QWidget *owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("frmLog"));
+    setWindowTitle(QStringLiteral("SQLSERVER登录"));
+    setFixedSize(3210 / 15, 1350 / 15);
+
+    m_label1 = new QLabel(QStringLiteral("服务器："), this);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label1->setGeometry(twips(120, 180, 1155, 180));
+
+    m_txtServer = new QLineEdit(QStringLiteral("(local)"), this);
+    m_txtServer->setObjectName(QStringLiteral("txtServer"));
+    m_txtServer->setGeometry(twips(840, 120, 1320, 300));
+
+    m_label3 = new QLabel(QStringLiteral("SA口令："), this);
+    m_label3->setObjectName(QStringLiteral("Label3"));
+    m_label3->setGeometry(twips(150, 630, 1275, 180));
+
+    m_txtPassword = new QLineEdit(this);
+    m_txtPassword->setObjectName(QStringLiteral("txtPassword"));
+    m_txtPassword->setGeometry(twips(840, 570, 1335, 300));
+    auto *mask = new StarMaskStyle;
+    mask->setParent(this);
+    m_txtPassword->setStyle(mask);
+    m_txtPassword->setEchoMode(QLineEdit::Password);
+
+    m_cmdlj = new QPushButton(QStringLiteral("验证"), this);
+    m_cmdlj->setObjectName(QStringLiteral("cmdlj"));
+    m_cmdlj->setGeometry(twips(2280, 120, 765, 345));
+    m_cmdlj->setAutoDefault(false);
+
+    m_cmdTc = new QPushButton(QStringLiteral("退出"), this);
+    m_cmdTc->setObjectName(QStringLiteral("cmdTc"));
+    m_cmdTc->setGeometry(twips(2280, 600, 765, 345));
+    m_cmdTc->setAutoDefault(false);
+
+    m_statusBar = new QStatusBar(this);
+    m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
+    m_statusBar->setSizeGripEnabled(false);
+    m_statusBar->setGeometry(0, height() - 315 / 15, width(), 315 / 15);
+    m_panel = new QLabel(QStringLiteral("等待连接数据库"), m_statusBar);
+    m_panel->setObjectName(QStringLiteral("Panel1"));
+    m_statusBar->addWidget(m_panel, 1);
+
+    setTabOrder(m_txtServer, m_txtPassword);
+    setTabOrder(m_txtPassword, m_cmdlj);
+    setTabOrder(m_cmdlj, m_cmdTc);
+    m_txtServer->setFocus();
+
+    connect(m_cmdlj, &QPushButton::clicked, this, &frmLog::cmdlj_Click);
+    connect(m_cmdTc, &QPushButton::clicked, this, &frmLog::cmdTc_Click);
+
+    Form_Load();
+}
+
+frmLog::~frmLog() = default;
+
+QString frmLog::panelText() const
+{
+    return m_panel->text();
+}
+
+QString frmLog::SysConnStrFor(const QString &server, const QString &password)
+{
+    // The password is appended after the substitutions, so nothing in it is
+    // ever replaced; semicolons in it are the provider's to read (it is the
+    // last field).
+    const QString withServer =
+        FillPlaceholder(SqlServerConnTemplate, QStringLiteral("|1"), server, Qt::CaseSensitive);
+    return FillPlaceholder(withServer, QStringLiteral("|2"), QStringLiteral("KVSYSTEM"),
+                           Qt::CaseSensitive) +
+           password;
+}
+
+void frmLog::Form_Load()
+{
+    // Without a readable computer name the box keeps "(local)", which still
+    // names this machine's server.
+    const QString computer = ComputerName();
+    if (!computer.isEmpty())
+        m_txtServer->setText(computer);
+    m_txtPassword->setText(SavedSaPassword());
+}
+
+void frmLog::cmdlj_Click()
+{
+    BusyWindow busy(this, m_cmdlj);
+    m_panel->setText(QStringLiteral("正在连接数据库..."));
+    m_panel->repaint();
+
+    const QString connectionString = SysConnStrFor(m_txtServer->text(), m_txtPassword->text());
+    if (SysConn && OpenConn(*SysConn, connectionString)) {
+        m_panel->setText(QStringLiteral("连接数据库成功！"));
+        SysConnStr = connectionString;
+    } else {
+        m_panel->setText(QStringLiteral("连接数据库失败"));
+    }
+}
+
+void frmLog::cmdTc_Click()
+{
+    close();
+}
+
+} // namespace fa

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QStatusBar;
+class QTimer;
+
+namespace fa {
+
+class Dialogs;
+
+// Start-up: true when no other copy of the program runs. Otherwise shows
+// "只能运行一个事例" and answers false; the caller then ends at once without
+// showing a window.
+bool claimSingleInstance(Dialogs &dialogs);
+
+// The server name inside a SQL Server connection string: the text between
+// the last "=" before the last ";Password" and that ";Password"; empty for a
+// text without ";Password".
+QString ServerFromConnStr(const QString &connectionString);
+
+// The folder of the system database: the platform's system directory, or
+// empty text when it cannot be obtained.
+QString SystemDirectory();
+
+// A list value as FillCombo accepts it: a number, or a text that reads as one
+// (blanks around it, a sign, decimals, an exponent, &H/&O whole numbers);
+// null and empty text are not numeric.
+bool IsNumericValue(const QVariant &value);
+
+// Text for use between single quotes in SQL: embedded quotes doubled.
+QString QuotedSqlText(const QString &text);
+
+// The account-year database file under a stored data path. The path keeps
+// the separator kind it was stored with (Windows or POSIX) and may end with
+// either kind.
+QString AccountYearFilePath(const QString &dataPath, const QString &account, const QString &year);
+
+// SysConnStr with the catalog field "Initial Catalog=KVSYSTEM" pointed at
+// another database; empty text when the string has no such field. Only that
+// field changes: a password containing "KVSYSTEM" is kept.
+QString WithCatalog(const QString &sysConnStr, const QString &database);
+
+// The main window: mode, system database, account set and year.
+class frmMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit frmMain(Dialogs &dialogs, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    QLabel *lblLabels(int index) const;
+    QPushButton *cmdDo() const { return m_cmdDo; }
+    QStatusBar *StatusBar1() const { return m_statusBar; }
+    QComboBox *cmbAcc() const { return m_cmbAcc; }
+    QComboBox *cmbYear() const { return m_cmbYear; }
+    QLabel *Label1() const { return m_label1; }
+    QLineEdit *txtCurdb() const { return m_txtCurdb; }
+    QPushButton *cmdExit() const { return m_cmdExit; }
+    QRadioButton *IsSQL(int index) const;
+    QPushButton *CmdRefresh() const { return m_cmdRefresh; }
+    QTimer *Timer1() const { return m_timer; }
+    // Text of a status bar panel, 1 to 3.
+    QString panelText(int panel) const;
+
+    // Replaces the combo box's list with the numeric first-column values of
+    // the query on SysConn and selects the first, which runs that list's
+    // click handler before returning.
+    void FillCombo(QComboBox *combo, const QString &sql);
+
+public slots:
+    void Form_Load();
+    void Form_Unload();
+    void IsSQL_Click(int Index);
+    void Timer1_Timer();
+    void txtCurdb_Change();
+    void cmdExit_Click();
+    void CmdRefresh_Click();
+    void cmbAcc_Click();
+    void cmbYear_Click();
+    // The run button; the recalculation command fills it.
+    void cmdDo_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void showError(const QString &text);
+
+    Dialogs &m_dialogs;
+    QLabel *m_lblLabels[2] = {};
+    QPushButton *m_cmdDo = nullptr;
+    QStatusBar *m_statusBar = nullptr;
+    QLabel *m_panels[3] = {};
+    QComboBox *m_cmbAcc = nullptr;
+    QComboBox *m_cmbYear = nullptr;
+    QLabel *m_label1 = nullptr;
+    QLineEdit *m_txtCurdb = nullptr;
+    QPushButton *m_cmdExit = nullptr;
+    QRadioButton *m_isSql[2] = {};
+    QPushButton *m_cmdRefresh = nullptr;
+    QTimer *m_timer = nullptr;
+    bool m_unloaded = false;
+};
+
+} // namespace fa

@@ -1,0 +1,221 @@
+#include "ledger/periods.h"
+
+#include "data/app_error.h"
+#include "data/db_state.h"
+
+#include <QStringList>
+#include <cmath>
+
+namespace fa {
+
+PeriodArray Periods;
+QDateTime FaStartDate = ZeroDate();
+
+namespace {
+
+std::function<void()> &pendingEventsHandler()
+{
+    static std::function<void()> handler;
+    return handler;
+}
+
+[[noreturn]] void throwTypeMismatch()
+{
+    throw AppError(13, QStringLiteral("类型不匹配"));
+}
+
+QDateTime dateFromText(const QString &text)
+{
+    static const QStringList formats = {
+        QStringLiteral("yyyy-MM-dd HH:mm:ss"),
+        QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"),
+        QStringLiteral("yyyy-MM-ddTHH:mm:ss"),
+        QStringLiteral("yyyy-MM-dd HH:mm"),
+        QStringLiteral("yyyy-MM-dd"),
+        QStringLiteral("yyyy/M/d H:mm:ss"),
+        QStringLiteral("yyyy/M/d"),
+        QStringLiteral("yyyyMMdd"),
+    };
+    const QString trimmed = text.trimmed();
+    for (const QString &format : formats) {
+        const QDateTime date = QDateTime::fromString(trimmed, format);
+        if (date.isValid())
+            return date;
+    }
+    throwTypeMismatch();
+}
+
+QDateTime dateFromDayNumber(double days)
+{
+    if (!std::isfinite(days) || std::fabs(days) > 3.0e6)
+        throwTypeMismatch();
+    const double whole = std::floor(days);
+    const qint64 msecs = qint64(std::llround((days - whole) * 86400000.0));
+    return ZeroDate().addDays(qint64(whole)).addMSecs(msecs);
+}
+
+[[noreturn]] void throwOutOfRange()
+{
+    throw AppError(kSubscriptOutOfRange, QStringLiteral("下标越界"));
+}
+
+// The calendar reads with errors ignored step by step: a step that fails is
+// skipped and the next one runs. True when the step ran.
+template <typename Step> bool tryStep(Step &&step)
+{
+    try {
+        step();
+        return true;
+    } catch (const AppError &) {
+        return false;
+    }
+}
+
+// A recordset whose end cannot even be tested has no rows left to offer.
+bool noRowLeft(const Recordset &rs)
+{
+    bool eof = true;
+    tryStep([&] { eof = rs.Eof(); });
+    return eof;
+}
+
+// The period number of the current row; false when it cannot be read as a
+// number.
+bool periodNumber(const Recordset &rs, double &number)
+{
+    bool ok = false;
+    tryStep([&] {
+        const QVariant value = rs.Fields(QStringLiteral("iid"));
+        number = value.isNull() ? 0.0 : value.toDouble(&ok);
+    });
+    return ok;
+}
+
+} // namespace
+
+QDateTime DateValue(const QVariant &value)
+{
+    if (value.isNull())
+        throw AppError(94, QStringLiteral("无效使用 Null"));
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+        return value.toDateTime();
+    case QMetaType::QDate:
+        return QDateTime(value.toDate(), QTime(0, 0));
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+        return dateFromText(value.toString());
+    default:
+        break;
+    }
+    bool ok = false;
+    const double days = value.toDouble(&ok);
+    if (!ok)
+        throwTypeMismatch();
+    return dateFromDayNumber(days);
+}
+
+void PeriodArray::resize(int lower, int upper)
+{
+    if (lower > upper)
+        throwOutOfRange();
+    m_spans = QVector<PeriodSpan>(upper - lower + 1);
+    m_lower = lower;
+}
+
+void PeriodArray::clear()
+{
+    m_spans.clear();
+    m_lower = 0;
+}
+
+int PeriodArray::lowerBound() const
+{
+    if (m_spans.isEmpty())
+        throwOutOfRange();
+    return m_lower;
+}
+
+int PeriodArray::upperBound() const
+{
+    if (m_spans.isEmpty())
+        throwOutOfRange();
+    return m_lower + int(m_spans.size()) - 1;
+}
+
+void PeriodArray::checkIndex(int period) const
+{
+    if (m_spans.isEmpty() || period < m_lower || period - m_lower >= m_spans.size())
+        throwOutOfRange();
+}
+
+PeriodSpan &PeriodArray::operator[](int period)
+{
+    checkIndex(period);
+    return m_spans[period - m_lower];
+}
+
+const PeriodSpan &PeriodArray::operator[](int period) const
+{
+    checkIndex(period);
+    return m_spans[period - m_lower];
+}
+
+void setPendingEventsHandler(std::function<void()> handler)
+{
+    pendingEventsHandler() = std::move(handler);
+}
+
+bool LoadPeriods(const QString &account, const QString &year)
+{
+    SqlText = QStringLiteral("select iid,dbegin,dend from ua_period where cacc_id='") + account +
+              QStringLiteral("' ") + QStringLiteral("and iYear=") + year +
+              QStringLiteral(" order by iid");
+    if (!SysConn || !WorkRs || !RunSql(*WorkRs, SqlText, *SysConn))
+        return false;
+    Recordset &rs = *WorkRs;
+
+    // The first period to rebuild is the first that ends on or after the
+    // start of the fixed-asset module. A row whose end cannot be read does not
+    // qualify.
+    while (!noRowLeft(rs)) {
+        bool reached = false;
+        tryStep([&] { reached = FaStartDate <= DateValue(rs.Fields(QStringLiteral("dend"))); });
+        if (reached)
+            break;
+        // A move that fails would leave us on this row for ever.
+        if (!tryStep([&] { rs.MoveNext(); }))
+            return false;
+    }
+    if (noRowLeft(rs))
+        return false;
+
+    double number = 0;
+    if (!periodNumber(rs, number))
+        return false;
+    // Only periods 1 to 12 are rebuilt: a module that starts after period 12
+    // leaves nothing to rebuild in this year, and period 0 stands for the
+    // opening figures, never for a period of the calendar.
+    if (!(number >= 0.5 && number < 12.5))
+        return false;
+    const int first = int(std::lround(number));
+    Periods.resize(first, 12);
+
+    for (int i = first; i <= 12; ++i) {
+        if (!noRowLeft(rs)) {
+            if (!periodNumber(rs, number) || number != i)
+                return false;
+            tryStep([&] { Periods[i].BeginDate = DateValue(rs.Fields(QStringLiteral("dbegin"))); });
+            tryStep([&] { Periods[i].EndDate = DateValue(rs.Fields(QStringLiteral("dend"))); });
+            tryStep([&] { rs.MoveNext(); });
+        }
+        if (pendingEventsHandler())
+            pendingEventsHandler()();
+    }
+
+    tryStep([&] { rs.Close(); });
+    tryStep([&] { SysConn->Close(); });
+    return true;
+}
+
+} // namespace fa

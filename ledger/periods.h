@@ -1,0 +1,74 @@
+#pragma once
+
+#include "data/dialect.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+#include <functional>
+
+namespace fa {
+
+// One accounting period: its first and last day as ua_period holds them
+// (dbegin, dend), with the time of day the database keeps. A period without a
+// row in ua_period keeps day zero in both.
+struct PeriodSpan
+{
+    QDateTime BeginDate = ZeroDate();
+    QDateTime EndDate = ZeroDate();
+};
+
+// The periods to rebuild, indexed by period number from the first period to
+// rebuild up to 12. Until the calendar has been read it has no bounds at all;
+// any index outside the bounds (and any bound of an array without bounds)
+// raises AppError(kSubscriptOutOfRange, "下标越界").
+class PeriodArray
+{
+public:
+    // Replaces the whole array by lower..upper with zero dates. Throws
+    // "下标越界" and keeps the old array when lower > upper.
+    void resize(int lower, int upper);
+    // Back to an array without bounds.
+    void clear();
+    bool hasBounds() const { return !m_spans.isEmpty(); }
+    int lowerBound() const;
+    int upperBound() const;
+
+    PeriodSpan &operator[](int period);
+    const PeriodSpan &operator[](int period) const;
+
+private:
+    void checkIndex(int period) const;
+
+    int m_lower = 0;
+    QVector<PeriodSpan> m_spans;
+};
+
+// The calendar of the current run (written by LoadPeriods) and the start date
+// of the fixed-asset module (written by the run button before it).
+extern PeriodArray Periods;
+extern QDateTime FaStartDate;
+
+// Reads the periods of an account set and year from ua_period on SysConn,
+// from the first period that ends on or after FaStartDate up to 12. True when
+// Periods holds them and both WorkRs and SysConn have been closed; false when
+// the query does not open, no period ends on or after the start date, the
+// period numbers from the first on have a gap or are out of order, or the
+// first period to rebuild lies after period 12. Shows nothing; unreadable
+// dates leave zero dates in their entry.
+bool LoadPeriods(const QString &account, const QString &year);
+
+// A date (with its time of day) from a field or setting value: a date value,
+// a date text in ISO order ("2002-05-31", "2002-05-31 00:00:00",
+// "2002-05-31T08:30:00", "2002/5/31"), as the file database and AccInformation
+// hand dates back, or a day number counted from day zero. Throws AppError 94
+// ("无效使用 Null") for null and 13 ("类型不匹配") for anything else.
+QDateTime DateValue(const QVariant &value);
+
+// What LoadPeriods calls once per period so that the window stays alive
+// (the window sets it to let its pending events run). Does nothing by default;
+// an empty function restores that.
+void setPendingEventsHandler(std::function<void()> handler);
+
+} // namespace fa

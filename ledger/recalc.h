@@ -1,0 +1,31 @@
+#pragma once
+
+#include "ledger/recalc_ui.h"
+
+#include <QString>
+
+namespace fa {
+
+// Creates the work tables fq and fqsum in the account-year database, dropping
+// any left behind by an earlier run. True when both exist.
+bool CreateWorkTables();
+
+// Empties fa_Total and inserts one zero row per department and asset type of
+// the cards and per period from the first period to rebuild to 12. A failing
+// statement throws.
+bool SeedTotalRows();
+
+// Rebuilds fa_Total of the open account-year database (AccConn) period by
+// period, from the first period of Periods to 12, then adds the year-opening
+// figures. Reports every failure through ui itself. Everything from saving
+// the carried figures to the closing pass runs in one transaction, so a
+// stopped run leaves fa_Total exactly as it was. True when the run completed.
+bool RebuildTotals(RecalcUi &ui);
+
+// The run button: checks the selection, the account-year database, its data
+// version and start date and the period calendar, then rebuilds and reports
+// "整理完毕". The window and the headless command both run this. True only
+// when the rebuild completed.
+bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui);
+
+} // namespace fa

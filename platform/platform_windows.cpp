@@ -1,0 +1,90 @@
+#include "platform/platform.h"
+
+#include <QDir>
+#include <QSettings>
+#include <iterator>
+
+#include <windows.h>
+
+namespace fa {
+
+class WindowsPlatform final : public Platform
+{
+public:
+    ~WindowsPlatform() override
+    {
+        if (m_mutex)
+            CloseHandle(m_mutex);
+    }
+
+    QString systemDirectory() override
+    {
+        wchar_t buffer[MAX_PATH + 1];
+        const UINT length = GetSystemDirectoryW(buffer, UINT(std::size(buffer)));
+        if (length == 0 || length >= std::size(buffer))
+            return {};
+        return QString::fromWCharArray(buffer, int(length));
+    }
+
+    QString computerName() override
+    {
+        wchar_t buffer[MAX_COMPUTERNAME_LENGTH + 1];
+        DWORD length = DWORD(std::size(buffer));
+        if (!GetComputerNameW(buffer, &length))
+            return {};
+        return QString::fromWCharArray(buffer, int(length));
+    }
+
+    // HKEY_LOCAL_MACHINE\Software\Korvane\WF\V8.21\Login, value SAPASS. The
+    // accounting system is a 32-bit program: on 64-bit Windows its key lies in
+    // the 32-bit view of the registry, which Registry32Format reads whatever
+    // this program's own width.
+    QString savedSaPassword() override
+    {
+        const QSettings settings(
+            QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Korvane\\WF\\V8.21\\Login"),
+            QSettings::Registry32Format);
+        const QString password = settings.value(QStringLiteral("SAPASS")).toString();
+        return password.trimmed().isEmpty() ? QString() : password;
+    }
+
+    bool anotherInstanceRunning() override
+    {
+        // The mutex lives as long as the process; Windows releases it when
+        // the process ends, however it ends.
+        if (!m_checked) {
+            m_checked = true;
+            m_mutex = CreateMutexW(nullptr, FALSE, L"Local\\fatotal-single-instance");
+            m_another = m_mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+        }
+        return m_another;
+    }
+
+    // Hidden and system files do not count.
+    bool isOrdinaryFile(const QString &path) override
+    {
+        if (path.isEmpty())
+            return false;
+        const QString native = QDir::toNativeSeparators(path);
+        const DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(native.utf16()));
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return false;
+        return (attributes &
+                (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
+    }
+
+    QString separator() override { return QStringLiteral("\\"); }
+
+private:
+    HANDLE m_mutex = nullptr;
+    bool m_checked = false;
+    bool m_another = false;
+};
+
+Platform &systemPlatform()
+{
+    static WindowsPlatform instance;
+    return instance;
+}
+
+} // namespace fa

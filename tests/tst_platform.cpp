@@ -1,0 +1,227 @@
+// The POSIX side of the operating-system services: the saved sa password in
+// the system-wide settings file, the system directory, the ordinary-file
+// test and the single-instance lock across processes.
+
+#include "platform/platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace fa;
+
+namespace {
+
+constexpr char kHoldLockArgument[] = "--hold-instance-lock";
+
+// Helper mode: asks for the single-instance lock, says whether it got it and
+// keeps it until its input is closed.
+int holdInstanceLock(int argc, char **argv)
+{
+    // As in the program itself, the application exists before the lock is
+    // asked for: the lock file names it.
+    QCoreApplication app(argc, argv);
+    const bool another = systemPlatform().anotherInstanceRunning();
+    QFile out;
+    out.open(stdout, QIODevice::WriteOnly);
+    out.write(another ? "another\n" : "held\n");
+    out.flush();
+    QFile in;
+    in.open(stdin, QIODevice::ReadOnly);
+    in.readAll();
+    return 0;
+}
+
+// The system's own side, never a fake installed by another test.
+Platform &posix()
+{
+    return systemPlatform();
+}
+
+} // namespace
+
+class TestPlatform : public QObject
+{
+    Q_OBJECT
+
+    // Starts a copy of this program that tries for the lock; its answer.
+    QString startHolder(QProcess &process)
+    {
+        process.setProgram(QCoreApplication::applicationFilePath());
+        process.setArguments({QString::fromLatin1(kHoldLockArgument)});
+        process.start();
+        if (!process.waitForStarted(10000))
+            return QStringLiteral("not started");
+        while (!process.canReadLine()) {
+            if (!process.waitForReadyRead(10000))
+                return QStringLiteral("no answer");
+        }
+        return QString::fromLatin1(process.readLine()).trimmed();
+    }
+
+    static void stopHolder(QProcess &process)
+    {
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(10000));
+    }
+
+private slots:
+    void savedPasswordFromTheSystemSettingsFile_data()
+    {
+        QTest::addColumn<QByteArray>("fileText"); // empty: no file at all
+        QTest::addColumn<QString>("password");
+
+        QTest::newRow("no file") << QByteArray() << "";
+        QTest::newRow("plain") << QByteArray("[V8.21]\nLogin\\SAPASS=secret\n") << "secret";
+        QTest::newRow("no value") << QByteArray("[V8.21]\nLogin\\USER=sa\n") << "";
+        QTest::newRow("other version")
+            << QByteArray("[V8.20]\nLogin\\SAPASS=old\n") << "";
+        QTest::newRow("blank") << QByteArray("[V8.21]\nLogin\\SAPASS=\"   \"\n") << "";
+        QTest::newRow("blanks kept around a password")
+            << QByteArray("[V8.21]\nLogin\\SAPASS=\" pw \"\n") << " pw ";
+        QTest::newRow("quoted separators")
+            << QByteArray("[V8.21]\nLogin\\SAPASS=\"p;w,x=y\"\n") << "p;w,x=y";
+        QTest::newRow("unquoted comma") << QByteArray("[V8.21]\nLogin\\SAPASS=a,b\n") << "a,b";
+        QTest::newRow("Chinese") << QByteArray("[V8.21]\nLogin\\SAPASS=口令\n")
+                                 << QStringLiteral("口令");
+    }
+    void savedPasswordFromTheSystemSettingsFile()
+    {
+        QFETCH(QByteArray, fileText);
+        QFETCH(QString, password);
+
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        if (!fileText.isEmpty()) {
+            QVERIFY(QDir(root.path()).mkpath(QStringLiteral("Korvane")));
+            QFile file(root.filePath(QStringLiteral("Korvane/WF.conf")));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(fileText);
+        }
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, root.path());
+        QCOMPARE(posix().savedSaPassword(), password);
+    }
+
+    void systemDirectoryFromTheEnvironment()
+    {
+        QTemporaryDir dir;
+        qputenv("FATOTAL_SYSTEM_DIR", QFile::encodeName(dir.path() + QStringLiteral("/")));
+        QCOMPARE(posix().systemDirectory(), dir.path());
+        qunsetenv("FATOTAL_SYSTEM_DIR");
+    }
+
+    // Without the variable: the user's own data folder, never one that
+    // needs root.
+    void systemDirectoryOfTheUser()
+    {
+        QTemporaryDir dataHome;
+        qunsetenv("FATOTAL_SYSTEM_DIR");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
+        QCOMPARE(posix().systemDirectory(), dataHome.path() + QStringLiteral("/fatotal"));
+        qunsetenv("XDG_DATA_HOME");
+    }
+
+    void ordinaryFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("ordinary");
+        QTest::newRow("file") << "kvsystem.mdb" << true;
+        QTest::newRow("link to a file") << "link-to-file" << true;
+        QTest::newRow("folder") << "kvsystem" << false;
+        QTest::newRow("link to a folder") << "link-to-folder" << false;
+        QTest::newRow("dangling link") << "dangling" << false;
+        QTest::newRow("missing") << "missing.mdb" << false;
+        QTest::newRow("hidden") << ".kvdata.mdb" << false;
+        QTest::newRow("device") << "/dev/null" << false;
+        QTest::newRow("empty path") << "" << false;
+    }
+    void ordinaryFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, ordinary);
+
+        QTemporaryDir root;
+        const QDir dir(root.path());
+        for (const char *file : {"kvsystem.mdb", ".kvdata.mdb"}) {
+            QFile f(dir.filePath(QString::fromLatin1(file)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(dir.mkdir(QStringLiteral("kvsystem")));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("kvsystem.mdb")),
+                            dir.filePath(QStringLiteral("link-to-file"))));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("kvsystem")),
+                            dir.filePath(QStringLiteral("link-to-folder"))));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone.mdb")),
+                            dir.filePath(QStringLiteral("dangling"))));
+
+        const QString path = name.isEmpty() || name.startsWith(QLatin1Char('/'))
+                                 ? name
+                                 : dir.filePath(name);
+        QCOMPARE(posix().isOrdinaryFile(path), ordinary);
+    }
+
+    // One copy per user: a second copy sees the first until it ends, however
+    // it ends; a long-held lock is not mistaken for a stale one.
+    void singleInstanceAcrossProcesses()
+    {
+        QTemporaryDir tmp;
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const auto lockFiles = [&tmp] {
+            return QDir(tmp.path()).entryList({QStringLiteral("fatotal-*.lock")},
+                                              QDir::Files | QDir::Hidden);
+        };
+
+        QProcess first;
+        QCOMPARE(startHolder(first), QStringLiteral("held"));
+        QCOMPARE(lockFiles().size(), 1);
+        QVERIFY(posix().anotherInstanceRunning());
+        // Asked again, the answer stands.
+        QVERIFY(posix().anotherInstanceRunning());
+
+        QProcess second;
+        QCOMPARE(startHolder(second), QStringLiteral("another"));
+        stopHolder(second);
+
+        // Killed, the first leaves its lock file behind; the next copy takes
+        // it over.
+        first.kill();
+        QVERIFY(first.waitForFinished(10000));
+        QCOMPARE(lockFiles().size(), 1);
+        QProcess third;
+        QCOMPARE(startHolder(third), QStringLiteral("held"));
+
+        // A lock an hour old whose owner still runs is still held.
+        const QString lockPath = QDir(tmp.path()).filePath(lockFiles().value(0));
+        QFile lock(lockPath);
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                 QFileDevice::FileModificationTime));
+        lock.close();
+        QProcess fourth;
+        QCOMPARE(startHolder(fourth), QStringLiteral("another"));
+        stopHolder(fourth);
+
+        // Ended normally, the holder gives the lock back.
+        stopHolder(third);
+        QCOMPARE(lockFiles().size(), 0);
+        QProcess fifth;
+        QCOMPARE(startHolder(fifth), QStringLiteral("held"));
+        stopHolder(fifth);
+
+        qunsetenv("TMPDIR");
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && qstrcmp(argv[1], kHoldLockArgument) == 0)
+        return holdInstanceLock(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestPlatform test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_platform.moc"
