@@ -1,6 +1,7 @@
 #include "app/login_window.h"
 
 #include "data/db_state.h"
+#include "ledger/account_year.h"
 #include "data/dialect.h"
 #include "platform/platform.h"
 
@@ -138,14 +139,7 @@ QString frmLog::panelText() const
 
 QString frmLog::SysConnStrFor(const QString &server, const QString &password)
 {
-    // The password is appended after the substitutions, so nothing in it is
-    // ever replaced; semicolons in it are the provider's to read (it is the
-    // last field).
-    const QString withServer =
-        FillPlaceholder(SqlServerConnTemplate, QStringLiteral("|1"), server, Qt::CaseSensitive);
-    return FillPlaceholder(withServer, QStringLiteral("|2"), QStringLiteral("KVSYSTEM"),
-                           Qt::CaseSensitive) +
-           password;
+    return SqlServerSystemConnStr(server, password);
 }
 
 void frmLog::Form_Load()

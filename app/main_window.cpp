@@ -86,8 +86,8 @@ bool claimSingleInstance(Dialogs &dialogs)
 
 QString ServerFromConnStr(const QString &connectionString)
 {
-    const qsizetype at = connectionString.lastIndexOf(QLatin1String(";Password"), -1,
-                                                      Qt::CaseSensitive);
+    const qsizetype at =
+        connectionString.lastIndexOf(QLatin1String(";Password"), -1, Qt::CaseSensitive);
     if (at < 0)
         return {};
     const QString before = connectionString.left(at);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ledger/account_year.h"
+
 #include <QString>
 #include <QVariant>
 #include <QWidget>
@@ -34,19 +36,6 @@ QString SystemDirectory();
 // (blanks around it, a sign, decimals, an exponent, &H/&O whole numbers);
 // null and empty text are not numeric.
 bool IsNumericValue(const QVariant &value);
-
-// Text for use between single quotes in SQL: embedded quotes doubled.
-QString QuotedSqlText(const QString &text);
-
-// The account-year database file under a stored data path. The path keeps
-// the separator kind it was stored with (Windows or POSIX) and may end with
-// either kind.
-QString AccountYearFilePath(const QString &dataPath, const QString &account, const QString &year);
-
-// SysConnStr with the catalog field "Initial Catalog=KVSYSTEM" pointed at
-// another database; empty text when the string has no such field. Only that
-// field changes: a password containing "KVSYSTEM" is kept.
-QString WithCatalog(const QString &sysConnStr, const QString &database);
 
 // The main window: mode, system database, account set and year.
 class frmMain : public QWidget

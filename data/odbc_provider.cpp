@@ -48,6 +48,19 @@ QString fromSqlWChar(const SQLWCHAR *text, qsizetype length)
     return QString::fromUtf16(reinterpret_cast<const char16_t *>(text), length);
 }
 
+// The server's own words, as the operators know them: without the tags of
+// the driver and its manager ("[FreeTDS][SQL Server]").
+QString withoutTags(QString message)
+{
+    while (message.startsWith(QLatin1Char('['))) {
+        const qsizetype end = message.indexOf(QLatin1Char(']'));
+        if (end < 0)
+            break;
+        message.remove(0, end + 1);
+    }
+    return message.trimmed();
+}
+
 // The first error record on a statement handle; warnings (class 01) are
 // passed over.
 std::optional<Diagnostic> firstError(SQLHANDLE statement)
@@ -66,7 +79,7 @@ std::optional<Diagnostic> firstError(SQLHANDLE statement)
         const qsizetype shown = qBound(qsizetype(0), qsizetype(length),
                                        qsizetype(std::size(message)) - 1);
         Diagnostic diagnostic{fromSqlWChar(state, SQL_SQLSTATE_SIZE),
-                              fromSqlWChar(message, shown)};
+                              withoutTags(fromSqlWChar(message, shown))};
         if (!diagnostic.sqlState.startsWith(QLatin1String("01")))
             return diagnostic;
     }
@@ -262,7 +275,10 @@ void OdbcProvider::open(const QString &connectionString)
             // SQLDriverConnect as it stands; user name and password stay
             // unset, since the driver would append them unquoted.
             db.setDatabaseName(odbcString);
-            db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(kLoginTimeoutSeconds));
+            // ODBC 3 states (42S01, not S0001); both are numbered alike.
+            db.setConnectOptions(
+                QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3")
+                    .arg(kLoginTimeoutSeconds));
             if (db.open()) {
                 d->session.connectionName = name;
                 d->session.open = true;

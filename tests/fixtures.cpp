@@ -119,13 +119,33 @@ void setMonthlyPeriods(int year, int first)
     }
 }
 
-DbStateScope::DbStateScope()
+namespace {
+
+// Scopes nest: a test may hold a system database and an account-year
+// database at once; the first scope sets the state up, the last one puts it
+// back.
+int &liveScopes()
+{
+    static int count = 0;
+    return count;
+}
+
+void resetLedgerState()
 {
     ResetDbState();
-    CreateSharedObjects();
     Periods.clear();
     FaStartDate = ZeroDate();
     currentLog() = StatementLog();
+}
+
+} // namespace
+
+DbStateScope::DbStateScope()
+{
+    if (liveScopes()++ > 0)
+        return;
+    resetLedgerState();
+    CreateSharedObjects();
     setProviderFactory([](const QString &connectionString) -> std::unique_ptr<Provider> {
         return std::make_unique<SpyProvider>(createDefaultProvider(connectionString));
     });
@@ -133,11 +153,10 @@ DbStateScope::DbStateScope()
 
 DbStateScope::~DbStateScope()
 {
-    ResetDbState();
+    if (--liveScopes() > 0)
+        return;
+    resetLedgerState();
     setProviderFactory({});
-    Periods.clear();
-    FaStartDate = ZeroDate();
-    currentLog() = StatementLog();
 }
 
 StatementLog &DbStateScope::log()
@@ -165,6 +184,11 @@ AccountYearDb::AccountYearDb(bool withWorkTables)
     sample::createAccountYearDatabase(m_path, *AccConn);
     if (withWorkTables)
         createWorkTables();
+}
+
+QString AccountYearDb::connectionString() const
+{
+    return sample::jetConnectionString(m_path);
 }
 
 void AccountYearDb::exec(const QString &sql)

@@ -40,7 +40,8 @@ struct StatementLog
 
 // Clears the program-wide state and creates the shared objects; puts every
 // global the ledger uses (Periods, FaStartDate, the provider factory) back at
-// the end.
+// the end. Scopes nest: a system database and an account-year database can be
+// alive together, sharing one state and one log.
 class DbStateScope
 {
 public:
@@ -84,6 +85,8 @@ public:
     explicit AccountYearDb(bool withWorkTables = true);
 
     QString path() const { return m_path; }
+    // For AccConnStr.
+    QString connectionString() const;
     // Executes on AccConn without recording.
     void exec(const QString &sql);
     // fq and fqsum as the file database defines them.

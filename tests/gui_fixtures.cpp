@@ -21,8 +21,8 @@ void FakeDialogs::message(QWidget *, const QString &text)
     messages << text;
 }
 
-QString FakeDialogs::openFileName(QWidget *, const QString &title,
-                                  const QString &initialDirectory, const QString &filter)
+QString FakeDialogs::openFileName(QWidget *, const QString &title, const QString &initialDirectory,
+                                  const QString &filter)
 {
     fileDialogs << FileDialog{title, initialDirectory, filter};
     return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
@@ -106,8 +106,8 @@ QString SelectionFiles::createAccountYearDb(const QString &id, int year, QString
 {
     if (dataPath.isEmpty())
         dataPath = this->dataPath();
-    const QString folder = dataPath + QStringLiteral("/ZT") + id + QLatin1Char('/') +
-                           QString::number(year);
+    const QString folder =
+        dataPath + QStringLiteral("/ZT") + id + QLatin1Char('/') + QString::number(year);
     QDir().mkpath(folder);
     const QString path = folder + QStringLiteral("/kvdata.mdb");
     fa::Connection conn;
@@ -145,8 +145,8 @@ public:
         const QString password = at < 0 ? QString() : connectionString.mid(at + marker.size());
         if (password != m_server.password)
             throw fa::AppError(fa::kProviderFailure, QStringLiteral("用户 'sa' 登录失败。"));
-        const QString path = m_server.catalogPath(field(connectionString,
-                                                        QStringLiteral("Initial Catalog")));
+        const QString path =
+            m_server.catalogPath(field(connectionString, QStringLiteral("Initial Catalog")));
         if (!QFileInfo::exists(path))
             throw fa::AppError(fa::kProviderFailure, QStringLiteral("无法打开登录所请求的数据库"));
         m_inner.open(fa::sample::jetConnectionString(path));
@@ -177,11 +177,12 @@ private:
 FakeServer::FakeServer(QString folder_, QString password_)
     : folder(std::move(folder_)), password(std::move(password_))
 {
-    fa::setProviderFactory([this](const QString &connectionString) -> std::unique_ptr<fa::Provider> {
-        if (connectionString.startsWith(QLatin1String("Provider=SQLOLEDB;")))
-            return std::make_unique<FakeServerProvider>(*this);
-        return fa::createDefaultProvider(connectionString);
-    });
+    fa::setProviderFactory(
+        [this](const QString &connectionString) -> std::unique_ptr<fa::Provider> {
+            if (connectionString.startsWith(QLatin1String("Provider=SQLOLEDB;")))
+                return std::make_unique<FakeServerProvider>(*this);
+            return fa::createDefaultProvider(connectionString);
+        });
 }
 
 FakeServer::~FakeServer()

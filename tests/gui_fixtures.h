@@ -92,7 +92,7 @@ public:
 
     QString folder;
     QString password;
-    QStringList opened;              // every SQLOLEDB string asked for
+    QStringList opened;               // every SQLOLEDB string asked for
     std::function<void()> duringOpen; // runs inside each open
 
     // KVSYSTEM with the system tables and sysdatabases; returns its path.

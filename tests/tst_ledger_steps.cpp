@@ -140,6 +140,27 @@ private slots:
         QVERIFY(db.fqIds().isEmpty());
     }
 
+    // Period dates read from the calendar may carry a time of day; records of
+    // the last day up to that time belong to the period.
+    void periodDatesFromTheCalendar()
+    {
+        test::SystemDb system;
+        system.addPeriod("001", 2002, 5, day(2002, 5, 1), "2002-05-31 23:59:59");
+        system.addPeriod("001", 2002, 6, day(2002, 6, 1), "2002-06-30 23:59:59");
+        FaStartDate = test::at(2002, 5, 1);
+        QVERIFY(LoadPeriods("001", "2002"));
+
+        test::AccountYearDb db;
+        db.addCard({.id = "1", .num = "A", .input = "2002-05-31 18:00:00", .opt = 1});
+        db.addCard({.id = "2", .num = "B", .input = day(2002, 6, 1), .opt = 2});
+        QVERIFY(SelectCards(kMay, Additions));
+        QCOMPARE(db.fqIds(), QStringList{"1"});
+        QVERIFY(SelectCards(kMay, PeriodClosing));
+        QCOMPARE(db.fqIds(), QStringList{"1"});
+        QVERIFY(SelectCards(6, MonthOpening));
+        QCOMPARE(db.fqIds(), QStringList{"1"});
+    }
+
     // ---- BuildPeriodSums: opening, closing and year-start sums -------------
 
     void openingAndClosingSums()

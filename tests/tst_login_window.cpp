@@ -70,8 +70,8 @@ private slots:
                                                           nullptr, window.txtPassword()),
                  int(u'*'));
 
-        const QList<QWidget *> expected = {window.txtServer(), window.txtPassword(),
-                                           window.cmdlj(), window.cmdTc()};
+        const QList<QWidget *> expected = {window.txtServer(), window.txtPassword(), window.cmdlj(),
+                                           window.cmdTc()};
         QList<QWidget *> chain;
         QWidget *w = expected.first();
         do {
@@ -105,14 +105,17 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString head = QStringLiteral(
             "Provider=SQLOLEDB;Persist Security Info=False;User ID=sa;Initial Catalog=");
-        QTest::newRow("plain") << "SRV01" << "pw"
-                               << head + "KVSYSTEM;Data Source=SRV01;Password=pw";
+        QTest::newRow("plain") << "SRV01"
+                               << "pw" << head + "KVSYSTEM;Data Source=SRV01;Password=pw";
         QTest::newRow("empty server and password")
-            << "" << "" << head + "KVSYSTEM;Data Source=;Password=";
+            << ""
+            << "" << head + "KVSYSTEM;Data Source=;Password=";
         QTest::newRow("password never substituted")
-            << "SRV" << "|1|2" << head + "KVSYSTEM;Data Source=SRV;Password=|1|2";
-        QTest::newRow("server with |2") << "a|2" << "p"
-                                        << head + "KVSYSTEM;Data Source=aKVSYSTEM;Password=p";
+            << "SRV"
+            << "|1|2" << head + "KVSYSTEM;Data Source=SRV;Password=|1|2";
+        QTest::newRow("server with |2")
+            << "a|2"
+            << "p" << head + "KVSYSTEM;Data Source=aKVSYSTEM;Password=p";
     }
 
     void connectionString()

@@ -65,18 +65,26 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QRect>("geometry");
         // Twips divided by 15.
-        QTest::newRow("lblLabels(0)") << "lblLabels(0)" << "帐套号" << QRect(8, 8, 73, 17);
-        QTest::newRow("lblLabels(1)") << "lblLabels(1)" << "年度" << QRect(8, 40, 89, 17);
-        QTest::newRow("cmdDo") << "cmdDo" << "计算总帐" << QRect(256, 8, 81, 25);
+        QTest::newRow("lblLabels(0)") << "lblLabels(0)"
+                                      << "帐套号" << QRect(8, 8, 73, 17);
+        QTest::newRow("lblLabels(1)") << "lblLabels(1)"
+                                      << "年度" << QRect(8, 40, 89, 17);
+        QTest::newRow("cmdDo") << "cmdDo"
+                               << "计算总帐" << QRect(256, 8, 81, 25);
         QTest::newRow("StatusBar1") << "StatusBar1" << QString() << QRect(0, 137, 361, 17);
         QTest::newRow("cmbAcc") << "cmbAcc" << QString() << QRect(112, 8, 129, 20);
         QTest::newRow("cmbYear") << "cmbYear" << QString() << QRect(112, 40, 129, 20);
-        QTest::newRow("Label1") << "Label1" << "当前数据库" << QRect(8, 80, 65, 17);
+        QTest::newRow("Label1") << "Label1"
+                                << "当前数据库" << QRect(8, 80, 65, 17);
         QTest::newRow("txtCurdb") << "txtCurdb" << QString() << QRect(8, 104, 329, 25);
-        QTest::newRow("cmdExit") << "cmdExit" << "退出" << QRect(256, 40, 81, 25);
-        QTest::newRow("IsSQL(0)") << "IsSQL(0)" << "ACCESS" << QRect(80, 80, 89, 17);
-        QTest::newRow("IsSQL(1)") << "IsSQL(1)" << "SQL" << QRect(152, 80, 89, 17);
-        QTest::newRow("CmdRefresh") << "CmdRefresh" << "刷新" << QRect(256, 72, 81, 25);
+        QTest::newRow("cmdExit") << "cmdExit"
+                                 << "退出" << QRect(256, 40, 81, 25);
+        QTest::newRow("IsSQL(0)") << "IsSQL(0)"
+                                  << "ACCESS" << QRect(80, 80, 89, 17);
+        QTest::newRow("IsSQL(1)") << "IsSQL(1)"
+                                  << "SQL" << QRect(152, 80, 89, 17);
+        QTest::newRow("CmdRefresh") << "CmdRefresh"
+                                    << "刷新" << QRect(256, 72, 81, 25);
     }
 
     void layout()
@@ -125,9 +133,8 @@ private slots:
     void tabOrder()
     {
         const QList<QWidget *> expected = {
-            m_window->cmdDo(),    m_window->cmbAcc(),   m_window->cmbYear(),
-            m_window->txtCurdb(), m_window->cmdExit(),  m_window->IsSQL(0),
-            m_window->IsSQL(1),   m_window->CmdRefresh()};
+            m_window->cmdDo(),   m_window->cmbAcc(), m_window->cmbYear(), m_window->txtCurdb(),
+            m_window->cmdExit(), m_window->IsSQL(0), m_window->IsSQL(1),  m_window->CmdRefresh()};
         QList<QWidget *> chain;
         QWidget *w = expected.first();
         do {
@@ -164,14 +171,20 @@ private slots:
         QTest::addColumn<QString>("sysConnStr");
         QTest::addColumn<QString>("panel1");
         QTest::addColumn<QString>("panel2");
-        QTest::newRow("access, nothing chosen") << false << "" << "" << "帐套" << "是ACCESS";
-        QTest::newRow("access, typed account")
-            << false << "007" << "" << "帐套007" << "是ACCESS";
+        QTest::newRow("access, nothing chosen") << false << ""
+                                                << ""
+                                                << "帐套"
+                                                << "是ACCESS";
+        QTest::newRow("access, typed account") << false << "007"
+                                               << ""
+                                               << "帐套007"
+                                               << "是ACCESS";
         QTest::newRow("sql, logged in")
             << true << "001" << frmLog::SysConnStrFor("SRV01", "pw") << "服务器:SRV01"
             << "是SQLSERVER";
-        QTest::newRow("sql, access string")
-            << true << "001" << JetConnPrefix + "/x/kvsystem.mdb" << "服务器:" << "是SQLSERVER";
+        QTest::newRow("sql, access string") << true << "001" << JetConnPrefix + "/x/kvsystem.mdb"
+                                            << "服务器:"
+                                            << "是SQLSERVER";
     }
 
     void statusBar()
@@ -201,11 +214,16 @@ private slots:
         QTest::addColumn<QString>("server");
         QTest::newRow("login string") << frmLog::SysConnStrFor("SRV01", "secret") << "SRV01";
         QTest::newRow("password with =") << frmLog::SysConnStrFor("SRV01", "a=b") << "SRV01";
-        QTest::newRow("no ;Password") << JetConnPrefix + "C:\\kvsystem.mdb" << "";
-        QTest::newRow("no = before") << "SRV02;Password=x" << "SRV02";
-        QTest::newRow("last ;Password counts") << "a=S1;Password=x;b=S2;Password=y" << "S2";
-        QTest::newRow("case-sensitive") << "Data Source=S1;password=x" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("no ;Password") << JetConnPrefix + "C:\\kvsystem.mdb"
+                                      << "";
+        QTest::newRow("no = before") << "SRV02;Password=x"
+                                     << "SRV02";
+        QTest::newRow("last ;Password counts") << "a=S1;Password=x;b=S2;Password=y"
+                                               << "S2";
+        QTest::newRow("case-sensitive") << "Data Source=S1;password=x"
+                                        << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void serverFromConnStr()

@@ -143,7 +143,8 @@ private slots:
         QCOMPARE(m_dialogs.fileDialogs.size(), 1);
         QCOMPARE(m_dialogs.fileDialogs[0].title, QStringLiteral("寻找系统数据库"));
         QCOMPARE(m_dialogs.fileDialogs[0].directory, m_files->systemDirectory());
-        QCOMPARE(m_dialogs.fileDialogs[0].filter, QStringLiteral("Korvane系统数据库 (kvsystem*.*)"));
+        QCOMPARE(m_dialogs.fileDialogs[0].filter,
+                 QStringLiteral("Korvane系统数据库 (kvsystem*.*)"));
         if (cancel) {
             QCOMPARE(m_dialogs.messages, QStringList{QStringLiteral("打开数据库错误")});
             QVERIFY(SysConnStr.isEmpty());
@@ -182,8 +183,7 @@ private slots:
 
         // 2003 has periods but no file.
         choose(m_window->cmbYear(), 1);
-        const QString expected =
-            m_files->dataPath() + QStringLiteral("/ZT001/2003/kvdata.mdb");
+        const QString expected = m_files->dataPath() + QStringLiteral("/ZT001/2003/kvdata.mdb");
         QCOMPARE(m_dialogs.messages, QStringList{QStringLiteral("没有发现") + expected});
         QVERIFY(location().isEmpty());
         QVERIFY(AccConnStr.isEmpty());
@@ -194,11 +194,14 @@ private slots:
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("missing"); // empty: found
-        QTest::newRow("windows") << "D:\\Acct\\Data" << "D:\\Acct\\Data\\ZT001\\2002\\kvdata.mdb";
-        QTest::newRow("windows, trailing \\")
-            << "D:\\Acct\\Data\\" << "D:\\Acct\\Data\\ZT001\\2002\\kvdata.mdb";
-        QTest::newRow("posix") << "DATA" << "";
-        QTest::newRow("posix, trailing /") << "DATA/" << "";
+        QTest::newRow("windows") << "D:\\Acct\\Data"
+                                 << "D:\\Acct\\Data\\ZT001\\2002\\kvdata.mdb";
+        QTest::newRow("windows, trailing \\") << "D:\\Acct\\Data\\"
+                                              << "D:\\Acct\\Data\\ZT001\\2002\\kvdata.mdb";
+        QTest::newRow("posix") << "DATA"
+                               << "";
+        QTest::newRow("posix, trailing /") << "DATA/"
+                                           << "";
     }
 
     void storedDataPathForms()
@@ -325,8 +328,7 @@ private slots:
         QCOMPARE(m_window->panelText(1), QStringLiteral("服务器:SRV01"));
 
         choose(m_window->cmbYear(), 1);
-        QCOMPARE(m_dialogs.messages,
-                 QStringList{QStringLiteral("没有发现数据库kvdata_001_2003")});
+        QCOMPARE(m_dialogs.messages, QStringList{QStringLiteral("没有发现数据库kvdata_001_2003")});
         QVERIFY(location().isEmpty());
         QVERIFY(AccConnStr.isEmpty());
     }

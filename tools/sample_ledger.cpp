@@ -29,8 +29,9 @@ void family(QStringList &names, QStringList &values, const QString &name,
     }
 }
 
-const QString kCardNum = QStringLiteral("printf('%07d', i)");
-const QString kDept = QStringLiteral("printf('%02d', 1 + i % 5)");
+// (No printf() in these texts: QString::arg would read its "%0…" as markers.)
+const QString kCardNum = QStringLiteral("substr('000000' || i, -7, 7)");
+const QString kDept = QStringLiteral("'0' || (1 + i % 5)");
 const QString kType =
     QStringLiteral("CASE (i / 5) % 4 WHEN 0 THEN '011' WHEN 1 THEN '012' WHEN 2 THEN '021' ELSE "
                    "'03' END");
@@ -47,10 +48,10 @@ void insertCards(Connection &conn, const LedgerShape &shape)
             "dblValue, dInputDate, dTransDate, dDisposeDate, iOptType, sVouchernum, sEvaluateNum, "
             "dblTransInDeprTCard, dblTransOutDeprTCard) "
             "SELECT CAST(i AS TEXT), %1, %1, '设备' || i, %2, %3, %4, "
-            "CASE WHEN i % 10 = 0 THEN date(%5, '+' || ((i * 13) % 360) || ' days') "
+            "CASE WHEN i % 10 = 7 THEN date(%5, '+' || ((i * 13) % 360) || ' days') "
             "ELSE date(%5, '-' || (30 + (i * 7) % 1500) || ' days') END || ' 00:00:00', "
-            "NULL, NULL, CASE WHEN i % 20 = 0 THEN 2 ELSE 1 END, NULL, NULL, "
-            "CASE WHEN i % 10 = 0 THEN (i % 7) * 10.0 ELSE 0 END, 0 FROM n")
+            "NULL, NULL, CASE WHEN i % 30 = 7 THEN 2 ELSE 1 END, NULL, NULL, "
+            "CASE WHEN i % 10 = 7 THEN (i % 7) * 10.0 ELSE 0 END, 0 FROM n")
             .arg(kCardNum, kDept, kType, kValue, yearStart));
 
     // A second record, dated in the year, carrying one operation.
@@ -69,23 +70,23 @@ void insertCards(Connection &conn, const LedgerShape &shape)
             "CASE WHEN k IN (2, 3) THEN 'V' || i END, CASE WHEN k = 9 THEN 'E' || i END, "
             "CASE WHEN k IN (8, 9) THEN 50 + i % 20 ELSE 0 END, "
             "CASE k WHEN 1 THEN round(v * 0.3, 2) WHEN 8 THEN 20 WHEN 9 THEN 10 ELSE 0 END "
-            "FROM (SELECT i, i % 11 AS k, %5 AS v, date('%6-' || printf('%02d', 1 + i % 12) || "
+            "FROM (SELECT i, i % 11 AS k, %5 AS v, date('%6-' || substr('0' || (1 + i % 12), -2, 2) || "
             "'-01', '+' || (i % 28) || ' days') || ' 00:00:00' AS d FROM n "
-            "WHERE i % 11 BETWEEN 1 AND 9 AND i % 10 <> 0)")
+            "WHERE i % 11 BETWEEN 1 AND 9 AND i % 10 <> 7)")
             .arg(QString::number(shape.cards), kCardNum, kDept, kType, kValue,
                  QString::number(shape.year)));
 
     conn.Execute(numbers(shape.cards) +
                  QStringLiteral("INSERT INTO fa_Vouchers (snum, sCardNumber, sBeforeVoucher, "
-                                "sAfterVoucher) SELECT 'V' || i, %1, printf('%.2f', %2), "
-                                "printf('%.2f', %2 + CASE WHEN i % 11 = 2 THEN 500 ELSE -300 END) "
-                                "FROM n WHERE i % 11 IN (2, 3) AND i % 10 <> 0")
+                                "sAfterVoucher) SELECT 'V' || i, %1, CAST(%2 AS TEXT) || '.00', "
+                                "CAST(%2 + CASE WHEN i % 11 = 2 THEN 500 ELSE -300 END AS TEXT) "
+                                "FROM n WHERE i % 11 IN (2, 3) AND i % 10 <> 7")
                      .arg(kCardNum, kValue));
     conn.Execute(numbers(shape.cards) +
                  QStringLiteral("INSERT INTO fa_EvaluateVouchers (snum, sCardNumber, "
                                 "dblValueBefore, dblValueAfter) SELECT 'E' || i, %1, %2, "
                                 "CASE WHEN i % 2 = 0 THEN %2 * 1.1 ELSE %2 * 0.9 END "
-                                "FROM n WHERE i % 11 = 9 AND i % 10 <> 0")
+                                "FROM n WHERE i % 11 = 9 AND i % 10 <> 7")
                      .arg(kCardNum, kValue));
 }
 

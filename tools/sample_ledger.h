@@ -20,8 +20,8 @@ struct LedgerShape
 // Fills the ledger tables of an open, empty account-year database.
 //
 // Card i belongs to one of five departments and four asset types. Every
-// tenth card is entered during the year (code 1, or code 2 for every
-// twentieth); the others were entered in earlier years and most of them get a
+// tenth card (i % 10 = 7) is entered during the year (code 1, or code 2 when
+// i % 30 = 7); the others were entered in earlier years and most of them get a
 // second record dated in the year that carries one operation, by i % 11:
 // 1 disposal (3), 2 value increase with a change voucher (4), 3 value decrease
 // with a change voucher (5), 4 and 6 decreases (6, 8), 5 and 7 additions

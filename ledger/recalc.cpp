@@ -1,0 +1,148 @@
+#include "ledger/recalc.h"
+
+#include "data/db_state.h"
+#include "data/dialect.h"
+#include "ledger/periods.h"
+#include "ledger/sql_strings.h"
+#include "ledger/steps.h"
+
+#include <QPair>
+#include <QVector>
+
+namespace fa {
+
+namespace {
+
+// Runs a creation statement; on an error in the command (a table of that
+// name exists) drops the table and tries again, three tries at most. A
+// failing drop throws.
+bool createTable(int definition, const QString &dropStatement)
+{
+    SqlText = LoadSqlString(definition);
+    RetryCount = 0;
+    for (;;) {
+        try {
+            AccConn->Execute(SqlText);
+            return true;
+        } catch (const AppError &error) {
+            if (error.number() != kErrorsInCommand)
+                return false;
+            AccConn->Execute(dropStatement);
+            if (!RetryAgain(RetryCount))
+                return false;
+        }
+    }
+}
+
+QString periodMessage(const QString &period)
+{
+    return FillPlaceholder(QStringLiteral("更新fa_total表|1月表错误"), QStringLiteral("|1"), period);
+}
+
+void rebuildPeriods(RecalcUi &ui)
+{
+    const int first = Periods.lowerBound();
+    for (int p = first; p <= 12; ++p) {
+        if (!BuildPeriodSums(p, PreviousPeriod))
+            RaiseAppError(QStringLiteral("插入表错误"));
+        if (p == first && !SeedTotalRows())
+            RaiseAppError(QStringLiteral("清空fa_total 出错"));
+        if (!FoldSums(p, PreviousPeriod))
+            RaiseAppError(periodMessage(QString::number(p)));
+        if (!BuildPeriodSums(p, YearOpening))
+            RaiseAppError(QStringLiteral("插入表错误"));
+        if (!FoldSums(p, YearOpening))
+            RaiseAppError(QStringLiteral("更新fa_total表错误"));
+        for (int kind = MonthOpening; kind <= Revaluation; ++kind) {
+            if (!SelectCards(p, kind))
+                RaiseAppError(QStringLiteral("插入表错误"));
+            if (!BuildPeriodSums(p, kind))
+                RaiseAppError(QStringLiteral("插入表错误"));
+            if (!FoldSums(p, kind))
+                RaiseAppError(periodMessage(QString::number(p)));
+        }
+        SqlText = EmptyRowsStatement(p);
+        AccConn->Execute(SqlText);
+        ui.periodDone(p);
+    }
+
+    // The year-opening figures reach every row that is still there.
+    if (!SelectCards(first, MonthOpening))
+        RaiseAppError(QStringLiteral("插入表错误"));
+    if (!BuildPeriodSums(0, YearOpening))
+        RaiseAppError(QStringLiteral("插入表错误"));
+    if (!FoldSums(0, YearOpening))
+        RaiseAppError(periodMessage(QStringLiteral("0")));
+}
+
+} // namespace
+
+bool CreateWorkTables()
+{
+    if (!createTable(IsAccess ? 121 : 111, QStringLiteral("drop table fq")))
+        return false;
+    return createTable(IsAccess ? 123 : 113, QStringLiteral("drop table fqsum"));
+}
+
+bool SeedTotalRows()
+{
+    SqlText = LoadSqlString(110);
+    AccConn->Execute(SqlText);
+
+    SqlText = LoadSqlString(117) + LoadSqlString(108);
+    if (!RunSql(*WorkRs, SqlText, *AccConn))
+        RaiseAppError(QStringLiteral("打开卡片表错误"));
+    // The pairs are read to the end before the first insert: a SQL Server
+    // connection carries one active result at a time.
+    QVector<QPair<QString, QString>> pairs;
+    while (!WorkRs->Eof()) {
+        const QVariant dept = WorkRs->Fields(0);
+        const QVariant type = WorkRs->Fields(1);
+        if (dept.isNull() || type.isNull())
+            throw AppError(94, QStringLiteral("无效使用 Null"));
+        pairs.append({dept.toString(), type.toString()});
+        WorkRs->MoveNext();
+    }
+    WorkRs->Close();
+
+    const QString head = LoadSqlString(101);
+    const QString values = LoadSqlString(102);
+    for (const auto &[dept, type] : pairs) {
+        for (int i = Periods.lowerBound(); i <= 12; ++i) {
+            // Quotes inside a number are doubled so that it is stored as it is.
+            QString row = FillPlaceholder(values, QStringLiteral("|1"), DoubleQuotes(dept));
+            row = FillPlaceholder(row, QStringLiteral("|2"), DoubleQuotes(type));
+            row = FillPlaceholder(row, QStringLiteral("|3"), QString::number(i));
+            SqlText = head + row;
+            AccConn->Execute(SqlText);
+        }
+    }
+    return true;
+}
+
+bool RebuildTotals(RecalcUi &ui)
+{
+    bool inTransaction = false;
+    try {
+        if (!CreateWorkTables())
+            RaiseAppError(QStringLiteral("创建表失败"));
+        AccConn->BeginTrans();
+        inTransaction = true;
+        rebuildPeriods(ui);
+        AccConn->CommitTrans();
+        return true;
+    } catch (const AppError &error) {
+        if (inTransaction) {
+            try {
+                AccConn->RollbackTrans();
+            } catch (const AppError &) {
+                // The connection is gone; the database undoes the open
+                // transaction by itself.
+            }
+        }
+        ui.showMessage(error.description());
+        return false;
+    }
+}
+
+} // namespace fa

@@ -1,0 +1,72 @@
+#include "data/db_state.h"
+#include "data/value_conversion.h"
+#include "ledger/periods.h"
+#include "ledger/periods.h"
+#include "ledger/recalc.h"
+
+namespace fa {
+
+namespace {
+
+// Data of a later version than this may have changed the ledger tables.
+constexpr double kNewestSupportedVersion = 8.2;
+
+// Opens one AccInformation row into WorkRs; the row must exist.
+void readInformation(const QString &sql, const QString &queryFailed)
+{
+    SqlText = sql;
+    if (!RunSql(*WorkRs, SqlText, *AccConn))
+        RaiseAppError(queryFailed);
+    if (WorkRs->Eof())
+        RaiseAppError(QStringLiteral("AccInformation 有误"));
+}
+
+void checkAndLoad(const QString &account, const QString &year)
+{
+    if (year.size() != 4 || account.size() != 3)
+        RaiseAppError(QStringLiteral("可能系统库ua_Account 或ua_Period 有误"));
+    if (!OpenConn(*AccConn, AccConnStr))
+        RaiseAppError(QStringLiteral("打开文件错误"));
+
+    readInformation(QStringLiteral("SELECT [cValue]  From [AccInformation] where "
+                                   "[cSysID]='AA'and [cName]= 'VersionFlag'"),
+                    QStringLiteral("AccInformation错误"));
+    if (RoundHalfEven(NumberValue(WorkRs->Fields(0)), 1) > kNewestSupportedVersion)
+        RaiseAppError(QStringLiteral("Korvane软件版本好太高"));
+
+    readInformation(QStringLiteral("SELECT [cValue]  From [AccInformation] where "
+                                   "[cSysID]='FA'and [cName]= 'dStartDate'"),
+                    QStringLiteral("AccInformation 打不开 或固定资产模块没启用"));
+    FaStartDate = DateValue(WorkRs->Fields(0));
+
+    if (!LoadPeriods(account, year))
+        RaiseAppError(QStringLiteral("可能系统库ua_period 有误"));
+}
+
+} // namespace
+
+bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui)
+{
+    try {
+        checkAndLoad(account, year);
+    } catch (const AppError &error) {
+        ui.showMessage(error.description());
+        ui.enableRun();
+        return false;
+    }
+
+    ui.setBusy(true);
+    const bool completed = RebuildTotals(ui);
+    ui.setBusy(false);
+    try {
+        AccConn->Close();
+    } catch (const AppError &error) {
+        ui.showMessage(error.description());
+        ui.enableRun();
+        return false;
+    }
+    ui.showMessage(QStringLiteral("整理完毕"));
+    return completed;
+}
+
+} // namespace fa
