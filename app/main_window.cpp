@@ -259,8 +259,6 @@ void frmMain::cmdExit_Click()
     close();
 }
 
-void frmMain::cmdDo_Click() {}
-
 void frmMain::showError(const QString &text)
 {
     m_dialogs.message(this, text);

@@ -86,6 +86,7 @@ private:
     void showError(const QString &text);
 
     Dialogs &m_dialogs;
+    bool m_running = false; // a run is under way (the calendar lets events through)
     QLabel *m_lblLabels[2] = {};
     QPushButton *m_cmdDo = nullptr;
     QStatusBar *m_statusBar = nullptr;

@@ -42,13 +42,70 @@ struct Login
     QString database;
 };
 
-// Listens on a free local port. Each client gets an answer to its pre-login
-// message that declines encryption, so that the login packet follows in
-// clear; that packet is decoded and the connection dropped.
-class LoginCatcher
+// Pieces of the server's answers (TDS 7.4 tokens).
+namespace tds {
+
+QByteArray le16(quint16 v)
+{
+    return QByteArray({char(v & 0xFF), char(v >> 8)});
+}
+QByteArray le32(quint32 v)
+{
+    return le16(quint16(v & 0xFFFF)) + le16(quint16(v >> 16));
+}
+QByteArray ucs2(const QString &text)
+{
+    return QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+}
+// Text with a one-byte length in characters.
+QByteArray bText(const QString &text)
+{
+    return char(text.size()) + ucs2(text);
+}
+
+enum : quint16 { DoneMore = 0x1, DoneError = 0x2, DoneCount = 0x10, DoneAttention = 0x20 };
+
+QByteArray done(quint16 status = 0, quint32 rows = 0)
+{
+    return QByteArray(1, char(0xFD)) + le16(status) + le16(0xC1) + le32(rows) + le32(0);
+}
+
+QByteArray error(quint32 number, const QString &message)
+{
+    const QByteArray body = le32(number) + char(1) + char(16) + le16(quint16(message.size())) +
+                            ucs2(message) + bText(QStringLiteral("srv")) + bText(QString()) +
+                            le32(1);
+    return char(0xAA) + le16(quint16(body.size())) + body + done(DoneError);
+}
+
+// A result of two nullable columns, "id" (int) and "name" (nvarchar); a null
+// QVariant stands for NULL.
+QByteArray rows(const QList<std::pair<QVariant, QVariant>> &values)
+{
+    QByteArray out(1, char(0x81));
+    out += le16(2);
+    out += le32(0) + le16(1) + char(0x26) + char(4) + bText(QStringLiteral("id"));
+    out += le32(0) + le16(1) + char(0xE7) + le16(200) + QByteArray("\x04\x08\xD0\x00\x34", 5) +
+           bText(QStringLiteral("name"));
+    for (const auto &[id, name] : values) {
+        out += char(0xD1);
+        out += id.isNull() ? QByteArray(1, 0) : char(4) + le32(quint32(id.toInt()));
+        out += name.isNull() ? le16(0xFFFF)
+                             : le16(quint16(name.toString().size() * 2)) + ucs2(name.toString());
+    }
+    return out + done(DoneCount, quint32(values.size()));
+}
+
+} // namespace tds
+
+// A stand-in for SQL Server on a free local port, enough for FreeTDS: it
+// declines encryption, so that the login packet comes in clear, and records
+// it. With logins accepted it answers every batch through `answer`; else it
+// drops the connection after the login packet, as a server that refuses it.
+class FakeServer
 {
 public:
-    LoginCatcher()
+    explicit FakeServer(bool acceptLogins) : m_acceptLogins(acceptLogins)
     {
         m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -59,25 +116,41 @@ public:
         socklen_t length = sizeof address;
         ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
         m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { run(); });
+        m_listenThread = std::thread([this] { listen(); });
     }
-    ~LoginCatcher()
+    ~FakeServer()
     {
         m_stop = true;
-        m_thread.join();
+        m_listenThread.join();
+        for (std::thread &thread : m_threads)
+            thread.join();
         ::close(m_listener);
     }
 
-    quint16 port() const { return m_port; }
+    // The answer to a batch; by default a plain "done".
+    std::function<QByteArray(const QString &sql)> answer = [](const QString &) {
+        return tds::done();
+    };
+
+    QString server() const { return QStringLiteral("127.0.0.1,%1").arg(m_port); }
     int connections() const { return m_connections; }
     QList<Login> logins() const
     {
         std::lock_guard lock(m_mutex);
         return m_logins;
     }
+    QStringList batches() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_batches;
+    }
+    int batchesContaining(const QString &text) const
+    {
+        return int(batches().filter(text, Qt::CaseInsensitive).size());
+    }
 
 private:
-    void run()
+    void listen()
     {
         while (!m_stop) {
             pollfd waiting{m_listener, POLLIN, 0};
@@ -87,83 +160,137 @@ private:
             if (client < 0)
                 continue;
             ++m_connections;
-            serve(client);
-            ::close(client);
+            std::lock_guard lock(m_mutex);
+            m_threads.emplace_back([this, client] {
+                serve(client);
+                ::close(client);
+            });
         }
     }
 
-    static bool readExactly(int socket, char *into, int count)
+    // Waits for input while the server runs; false when the client left or
+    // the server stops.
+    bool readExactly(int socket, char *into, qsizetype count)
     {
         while (count > 0) {
             pollfd waiting{socket, POLLIN, 0};
-            if (::poll(&waiting, 1, 5000) <= 0)
+            const int ready = ::poll(&waiting, 1, 50);
+            if (m_stop)
                 return false;
-            const ssize_t got = ::recv(socket, into, count, 0);
+            if (ready <= 0)
+                continue;
+            const ssize_t got = ::recv(socket, into, size_t(count), 0);
             if (got <= 0)
                 return false;
             into += got;
-            count -= int(got);
+            count -= got;
         }
         return true;
     }
 
-    // One TDS packet: type and body.
-    static bool readPacket(int socket, int &type, QByteArray &body)
+    // One message, which may span several packets.
+    bool readMessage(int socket, int &type, QByteArray &body)
     {
-        char header[8];
-        if (!readExactly(socket, header, 8))
-            return false;
-        type = quint8(header[0]);
-        const int length = (quint8(header[2]) << 8) | quint8(header[3]);
-        if (length < 8)
-            return false;
-        body.resize(length - 8);
-        return readExactly(socket, body.data(), int(body.size()));
+        body.clear();
+        for (;;) {
+            char header[8];
+            if (!readExactly(socket, header, 8))
+                return false;
+            type = quint8(header[0]);
+            const int length = (quint8(header[2]) << 8) | quint8(header[3]);
+            if (length < 8)
+                return false;
+            QByteArray part(length - 8, 0);
+            if (!readExactly(socket, part.data(), part.size()))
+                return false;
+            body += part;
+            if (header[1] & 1)
+                return true;
+        }
+    }
+
+    static void send(int socket, const QByteArray &tokens)
+    {
+        QByteArray packet("\x04\x01\x00\x00\x00\x00\x01\x00", 8);
+        packet += tokens;
+        packet[2] = char(packet.size() >> 8);
+        packet[3] = char(packet.size() & 0xFF);
+        ::send(socket, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL);
+    }
+
+    static QString loginField(const QByteArray &body, int index, bool scrambled)
+    {
+        const auto at = [&body](int offset) {
+            return quint16(quint8(body[offset]) | (quint8(body[offset + 1]) << 8));
+        };
+        QByteArray raw = body.mid(at(36 + 4 * index), 2 * at(38 + 4 * index));
+        if (scrambled) {
+            for (char &c : raw) {
+                const quint8 b = quint8(c) ^ 0xA5;
+                c = char(quint8((b << 4) | (b >> 4)));
+            }
+        }
+        return QString::fromUtf16(reinterpret_cast<const char16_t *>(raw.constData()),
+                                  raw.size() / 2);
     }
 
     void serve(int socket)
     {
         int type = 0;
         QByteArray body;
-        if (!readPacket(socket, type, body) || type != 0x12)
+        if (!readMessage(socket, type, body) || type != 0x12)
             return;
         // Options VERSION and ENCRYPTION, then their data; encryption 2:
         // not supported.
-        const char options[] = {0x00, 0, 11, 0, 6, 0x01, 0, 17, 0, 1, char(0xFF),
-                                15,   0, 0,  0, 0, 0,    2};
-        QByteArray reply("\x04\x01\x00\x00\x00\x00\x01\x00", 8);
-        reply.append(options, sizeof options);
-        reply[3] = char(reply.size());
-        ::send(socket, reply.constData(), reply.size(), MSG_NOSIGNAL);
-        if (!readPacket(socket, type, body) || type != 0x10 || body.size() < 36 + 9 * 4)
+        send(socket, QByteArray("\x00\x00\x0B\x00\x06\x01\x00\x11\x00\x01\xFF"
+                                "\x0F\x00\x07\xD0\x00\x00\x02",
+                                18));
+        if (!readMessage(socket, type, body) || type != 0x10 || body.size() < 36 + 9 * 4)
             return;
-        const auto field = [&body](int index, bool scrambled) {
-            const auto at = [&body](int offset) {
-                return quint16(quint8(body[offset]) | (quint8(body[offset + 1]) << 8));
-            };
-            const int offset = at(36 + 4 * index);
-            const int chars = at(38 + 4 * index);
-            QByteArray raw = body.mid(offset, 2 * chars);
-            if (scrambled) {
-                for (char &c : raw) {
-                    const quint8 b = quint8(c) ^ 0xA5;
-                    c = char(quint8((b << 4) | (b >> 4)));
-                }
+        {
+            std::lock_guard lock(m_mutex);
+            m_logins.append(Login{loginField(body, 1, false), loginField(body, 2, true),
+                                  loginField(body, 4, false), loginField(body, 8, false)});
+        }
+        if (!m_acceptLogins)
+            return;
+        const QByteArray ack = char(1) + QByteArray("\x74\x00\x00\x04", 4) +
+                               tds::bText(QStringLiteral("Fake")) + tds::le32(0x0F);
+        const QByteArray database =
+            char(1) + tds::bText(loginField(body, 8, false)) + tds::bText(QStringLiteral("master"));
+        send(socket, char(0xAD) + tds::le16(quint16(ack.size())) + ack + char(0xE3) +
+                         tds::le16(quint16(database.size())) + database + tds::done());
+        while (readMessage(socket, type, body)) {
+            if (type == 0x06) { // attention: the client cancels
+                send(socket, tds::done(tds::DoneAttention));
+                continue;
             }
-            return QString::fromUtf16(reinterpret_cast<const char16_t *>(raw.constData()),
-                                      raw.size() / 2);
-        };
-        std::lock_guard lock(m_mutex);
-        m_logins.append(Login{field(1, false), field(2, true), field(4, false), field(8, false)});
+            QString sql;
+            if (type == 0x01 && body.size() >= 4) {
+                // ALL_HEADERS first, led by its own length.
+                const int headers = quint8(body[0]) | (quint8(body[1]) << 8);
+                const QByteArray text = body.mid(headers);
+                sql = QString::fromUtf16(reinterpret_cast<const char16_t *>(text.constData()),
+                                         text.size() / 2);
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                m_batches.append(sql);
+            }
+            send(socket, answer(sql));
+        }
     }
 
+    bool m_acceptLogins;
     int m_listener = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
     mutable std::mutex m_mutex;
     QList<Login> m_logins;
-    std::thread m_thread;
+    QStringList m_batches;
+    std::thread m_listenThread;
+    std::vector<std::thread> m_threads;
 };
 
 bool anyOdbcConnectionLeft()
@@ -293,11 +420,10 @@ private slots:
     // with the server name, and OpenConn tries three times.
     void valuesArriveIntactOnTheGivenPort()
     {
-        LoginCatcher catcher;
+        FakeServer catcher(false);
         const QString password = QStringLiteral("p;w=d{x}}y 口令}");
-        const QString server = QStringLiteral("127.0.0.1,%1").arg(catcher.port());
 
-        QVERIFY(!OpenConn(*SysConn, sqlOledb(server, "KVSYSTEM", password)));
+        QVERIFY(!OpenConn(*SysConn, sqlOledb(catcher.server(), "KVSYSTEM", password)));
         QCOMPARE(SysConn->State(), adStateClosed);
         QCOMPARE(RetryCount, 3);
 
@@ -332,6 +458,142 @@ private slots:
             QVERIFY(!error.description().isEmpty());
         }
         QCOMPARE(conn.State(), adStateClosed);
+        QVERIFY(!anyOdbcConnectionLeft());
+    }
+
+    // The server's errors arrive with the provider's number, chosen by the
+    // SQLSTATE the driver gives them, and with the server's own text.
+    void statementErrors_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("serverError");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<qint32>("number");
+        QTest::newRow("table exists") << "create table fq (a int)" << 2714
+                                      << QStringLiteral("数据库中已存在名为 'fq' 的对象。")
+                                      << kErrorsInCommand;
+        QTest::newRow("unknown table") << "delete from nosuch" << 208
+                                       << QStringLiteral("对象名 'nosuch' 无效。")
+                                       << kErrorsInCommand;
+        QTest::newRow("syntax") << "delet from fq" << 102
+                                << QStringLiteral("'delet' 附近有语法错误。") << kErrorsInCommand;
+        QTest::newRow("division by zero") << "update fq set a=1/0" << 8134
+                                          << QStringLiteral("遇到以零作除数错误。")
+                                          << kProviderFailure;
+    }
+    void statementErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, serverError);
+        QFETCH(QString, message);
+        QFETCH(qint32, number);
+        FakeServer server(true);
+        server.answer = [&](const QString &text) {
+            return text == sql ? tds::error(quint32(serverError), message) : tds::done();
+        };
+        QVERIFY(OpenConn(*AccConn, sqlOledb(server.server(), "kvdata_001_2002", "pw")));
+        try {
+            AccConn->Execute(sql);
+            QFAIL("executed");
+        } catch (const AppError &error) {
+            QCOMPARE(error.number(), number);
+            QCOMPARE(error.description(), message);
+        }
+        // The connection goes on serving.
+        AccConn->Execute(QStringLiteral("delete from fq"));
+        QCOMPARE(server.batchesContaining(QStringLiteral("delete from fq")), 1);
+    }
+
+    void rowsArriveInOrderWithNulls()
+    {
+        FakeServer server(true);
+        server.answer = [](const QString &sql) {
+            if (sql.startsWith(QLatin1String("select")))
+                return tds::rows({{1, QStringLiteral("固定资产")}, {QVariant(), "b"}, {3, QVariant()}});
+            return tds::done();
+        };
+        QVERIFY(OpenConn(*SysConn, sqlOledb(server.server(), "KVSYSTEM", "pw")));
+        QVERIFY(RunSql(*WorkRs, QStringLiteral("select id, name from t"), *SysConn));
+        QCOMPARE(WorkRs->Fields(QStringLiteral("id")).toInt(), 1);
+        QCOMPARE(WorkRs->Fields(QStringLiteral("name")).toString(), QStringLiteral("固定资产"));
+        WorkRs->MoveNext();
+        QVERIFY(WorkRs->Fields(0).isNull());
+        QCOMPARE(WorkRs->Fields(1).toString(), QStringLiteral("b"));
+        WorkRs->MoveNext();
+        QCOMPARE(WorkRs->Fields(0).toInt(), 3);
+        QVERIFY(WorkRs->Fields(1).isNull());
+        WorkRs->MoveNext();
+        QVERIFY(WorkRs->Eof());
+    }
+
+    // A query text that returns no rows has run once and leaves the
+    // recordset closed; a query the server refuses is tried three times.
+    void runSqlOnTheServer()
+    {
+        FakeServer server(true);
+        server.answer = [](const QString &sql) {
+            if (sql.contains(QLatin1String("nosuch")))
+                return tds::error(208, QStringLiteral("对象名 'nosuch' 无效。"));
+            return tds::done(tds::DoneCount, 5);
+        };
+        QVERIFY(OpenConn(*AccConn, sqlOledb(server.server(), "kvdata_001_2002", "pw")));
+        QVERIFY(!RunSql(*WorkRs, QStringLiteral("select * into fq from fa_Cards"), *AccConn));
+        QCOMPARE(WorkRs->State(), adStateClosed);
+        QCOMPARE(server.batchesContaining(QStringLiteral("into fq")), 1);
+
+        RetryCount = 0;
+        QVERIFY(!RunSql(*WorkRs, QStringLiteral("select * from nosuch"), *AccConn));
+        QCOMPARE(server.batchesContaining(QStringLiteral("nosuch")), 3);
+        QCOMPARE(RetryCount, 0);
+    }
+
+    // FreeTDS serves one result at a time: a statement sent while a result
+    // is half read must neither fail nor cut the result short.
+    void statementWhileAResultIsBeingRead()
+    {
+        FakeServer server(true);
+        server.answer = [](const QString &sql) {
+            if (sql.startsWith(QLatin1String("select")))
+                return tds::rows({{1, "a"}, {2, "b"}, {3, "c"}});
+            return tds::done(tds::DoneCount, 1);
+        };
+        QVERIFY(OpenConn(*AccConn, sqlOledb(server.server(), "kvdata_001_2002", "pw")));
+        QVERIFY(RunSql(*WorkRs, QStringLiteral("select id, name from fq"), *AccConn));
+        QCOMPARE(WorkRs->Fields(0).toInt(), 1);
+
+        AccConn->Execute(QStringLiteral("delete from fqsum"));
+        QCOMPARE(server.batchesContaining(QStringLiteral("delete from fqsum")), 1);
+
+        WorkRs->MoveNext();
+        QCOMPARE(WorkRs->Fields(0).toInt(), 2);
+        WorkRs->MoveNext();
+        QCOMPARE(WorkRs->Fields(1).toString(), QStringLiteral("c"));
+        WorkRs->MoveNext();
+        QVERIFY(WorkRs->Eof());
+    }
+
+    // Closing the connection under an open result ends the result; nothing
+    // of the old connection stays behind.
+    void closingUnderAnOpenResult()
+    {
+        FakeServer server(true);
+        server.answer = [](const QString &sql) {
+            if (sql.startsWith(QLatin1String("select")))
+                return tds::rows({{1, "a"}, {2, "b"}});
+            return tds::done();
+        };
+        const QString connStr = sqlOledb(server.server(), "KVSYSTEM", "pw");
+        QVERIFY(OpenConn(*SysConn, connStr));
+        QVERIFY(RunSql(*WorkRs, QStringLiteral("select id, name from ua_period"), *SysConn));
+        SysConn->Close();
+        QVERIFY(!anyOdbcConnectionLeft());
+        WorkRs->MoveNext();
+        QVERIFY(WorkRs->Eof());
+
+        QVERIFY(OpenConn(*SysConn, connStr));
+        QVERIFY(RunSql(*WorkRs, QStringLiteral("select id, name from ua_period"), *SysConn));
+        QCOMPARE(WorkRs->Fields(0).toInt(), 1);
+        ReleaseSharedObjects();
         QVERIFY(!anyOdbcConnectionLeft());
     }
 
