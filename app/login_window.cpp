@@ -1,8 +1,8 @@
 #include "app/login_window.h"
 
 #include "data/db_state.h"
-#include "ledger/account_year.h"
 #include "data/dialect.h"
+#include "ledger/account_year.h"
 #include "platform/platform.h"
 
 #include <QApplication>

@@ -18,8 +18,7 @@ class WindowRecalcUi final : public RecalcUi
 public:
     WindowRecalcUi(QWidget *window, QPushButton *runButton, Dialogs &dialogs)
         : m_window(window), m_runButton(runButton), m_dialogs(dialogs)
-    {
-    }
+    {}
 
     void showMessage(const QString &text) override { m_dialogs.message(m_window, text); }
 

@@ -96,11 +96,10 @@ QString odbcConnectionString(const SqlServerLogin &login)
         bool ok = false;
         const uint port = login.port.toUInt(&ok);
         if (!ok || port == 0 || port > 65535)
-            throw AppError(kProviderFailure,
-                           QStringLiteral("服务器端口无效：") + login.port);
+            throw AppError(kProviderFailure, QStringLiteral("服务器端口无效：") + login.port);
     }
-    QString result = QStringLiteral("DRIVER={FreeTDS};SERVER=") + braced(login.host) +
-                     QLatin1Char(';');
+    QString result =
+        QStringLiteral("DRIVER={FreeTDS};SERVER=") + braced(login.host) + QLatin1Char(';');
     if (!login.port.isEmpty())
         result += QStringLiteral("PORT=") + braced(login.port) + QLatin1Char(';');
     result += QStringLiteral("UID=") + braced(login.user) + QStringLiteral(";PWD=") +

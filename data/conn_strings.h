@@ -6,7 +6,8 @@ namespace fa {
 
 // "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=" followed directly by the
 // path of the database file.
-inline const QString JetConnPrefix = QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=");
+inline const QString JetConnPrefix =
+    QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=");
 // The SQL Server form: "|1" the server, "|2" the catalog, and the password
 // appended after "Password=". The server stands just before ";Password=" and
 // the password is last; the main window's status bar relies on that order.

@@ -70,14 +70,13 @@ std::optional<Diagnostic> firstError(SQLHANDLE statement)
         SQLWCHAR message[SQL_MAX_MESSAGE_LENGTH] = {};
         SQLINTEGER nativeError = 0;
         SQLSMALLINT length = 0;
-        const SQLRETURN r =
-            SQLGetDiagRecW(SQL_HANDLE_STMT, statement, record, state, &nativeError, message,
-                           SQLSMALLINT(std::size(message)), &length);
+        const SQLRETURN r = SQLGetDiagRecW(SQL_HANDLE_STMT, statement, record, state, &nativeError,
+                                           message, SQLSMALLINT(std::size(message)), &length);
         if (!SQL_SUCCEEDED(r))
             return std::nullopt;
         // A message longer than the buffer arrives cut, with its full length.
-        const qsizetype shown = qBound(qsizetype(0), qsizetype(length),
-                                       qsizetype(std::size(message)) - 1);
+        const qsizetype shown =
+            qBound(qsizetype(0), qsizetype(length), qsizetype(std::size(message)) - 1);
         Diagnostic diagnostic{fromSqlWChar(state, SQL_SQLSTATE_SIZE),
                               withoutTags(fromSqlWChar(message, shown))};
         if (!diagnostic.sqlState.startsWith(QLatin1String("01")))

@@ -27,7 +27,6 @@ bool isWindowsPath(const QString &path)
     return drive.match(path).hasMatch() || path.startsWith(QLatin1String("\\\\"));
 }
 
-
 AccountYearDatabase resolveFile(const QString &account, const QString &year)
 {
     SqlText = QStringLiteral("Select [cAcc_Path] from ua_account where cacc_id='") +
@@ -97,7 +96,6 @@ QString WithCatalog(const QString &sysConnStr, const QString &database)
     const qsizetype valueAt = at + 1 + kCatalogField.size() - QStringLiteral("KVSYSTEM").size();
     return result.replace(valueAt, QStringLiteral("KVSYSTEM").size(), database);
 }
-
 
 bool AccountYearFileExists(const QString &path)
 {

@@ -36,7 +36,8 @@ bool createTable(int definition, const QString &dropStatement)
 
 QString periodMessage(const QString &period)
 {
-    return FillPlaceholder(QStringLiteral("更新fa_total表|1月表错误"), QStringLiteral("|1"), period);
+    return FillPlaceholder(QStringLiteral("更新fa_total表|1月表错误"), QStringLiteral("|1"),
+                           period);
 }
 
 void rebuildPeriods(RecalcUi &ui)

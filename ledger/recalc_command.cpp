@@ -1,7 +1,6 @@
 #include "data/db_state.h"
 #include "data/value_conversion.h"
 #include "ledger/periods.h"
-#include "ledger/periods.h"
 #include "ledger/recalc.h"
 
 namespace fa {

@@ -88,8 +88,7 @@ public:
         // process that no longer runs is taken over.
         if (!m_lock) {
             m_lock = std::make_unique<QLockFile>(
-                QDir(QDir::tempPath())
-                    .filePath(QStringLiteral("fatotal-%1.lock").arg(userName())));
+                QDir(QDir::tempPath()).filePath(QStringLiteral("fatotal-%1.lock").arg(userName())));
             m_lock->setStaleLockTime(0);
             m_held = m_lock->tryLock(0);
         }

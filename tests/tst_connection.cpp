@@ -245,10 +245,14 @@ private slots:
     {
         QTest::addColumn<QString>("sql");
         QTest::addColumn<QString>("firstValue");
-        QTest::newRow("lower case") << "select  xy" << "x";
-        QTest::newRow("leading blank") << " SELECT q" << "q";
-        QTest::newRow("mixed case") << "SeLeCt m" << "m";
-        QTest::newRow("inside a word") << "drop table preselect z" << "z";
+        QTest::newRow("lower case") << "select  xy"
+                                    << "x";
+        QTest::newRow("leading blank") << " SELECT q"
+                                       << "q";
+        QTest::newRow("mixed case") << "SeLeCt m"
+                                    << "m";
+        QTest::newRow("inside a word") << "drop table preselect z"
+                                       << "z";
     }
     void runSqlSendsAnyTextWithSelect()
     {

@@ -21,29 +21,45 @@ private slots:
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("NullToZero access") << true << "NullToZero" << "dblWork0" << "dblWork0";
-        QTest::newRow("NullToZero access empty") << true << "NullToZero" << "" << "";
-        QTest::newRow("NullToZero server") << false << "NullToZero" << "dblWork0"
+        QTest::newRow("NullToZero access") << true << "NullToZero"
+                                           << "dblWork0"
+                                           << "dblWork0";
+        QTest::newRow("NullToZero access empty") << true << "NullToZero"
+                                                 << ""
+                                                 << "";
+        QTest::newRow("NullToZero server") << false << "NullToZero"
+                                           << "dblWork0"
                                            << "isnull(dblWork0,0)";
         // The caller fills its own placeholder later: it must survive.
-        QTest::newRow("NullToZero server placeholder")
-            << false << "NullToZero" << "dblWork|1" << "isnull(dblWork|1,0)";
-        QTest::newRow("PositiveOrZero access")
-            << true << "PositiveOrZero" << "b.v-b.mv" << "iif(b.v-b.mv>0,b.v-b.mv,0)";
-        QTest::newRow("PositiveOrZero server") << false << "PositiveOrZero" << "b.v-b.mv"
+        QTest::newRow("NullToZero server placeholder") << false << "NullToZero"
+                                                       << "dblWork|1"
+                                                       << "isnull(dblWork|1,0)";
+        QTest::newRow("PositiveOrZero access") << true << "PositiveOrZero"
+                                               << "b.v-b.mv"
+                                               << "iif(b.v-b.mv>0,b.v-b.mv,0)";
+        QTest::newRow("PositiveOrZero server") << false << "PositiveOrZero"
+                                               << "b.v-b.mv"
                                                << "Case when b.v-b.mv>0 then b.v-b.mv else 0 end";
-        QTest::newRow("PositiveOrZero access placeholder")
-            << true << "PositiveOrZero" << "dblWorkT|1" << "iif(dblWorkT|1>0,dblWorkT|1,0)";
-        QTest::newRow("PositiveOrZero access empty") << true << "PositiveOrZero" << ""
+        QTest::newRow("PositiveOrZero access placeholder") << true << "PositiveOrZero"
+                                                           << "dblWorkT|1"
+                                                           << "iif(dblWorkT|1>0,dblWorkT|1,0)";
+        QTest::newRow("PositiveOrZero access empty") << true << "PositiveOrZero"
+                                                     << ""
                                                      << "iif(>0,,0)";
-        QTest::newRow("PositiveOrZero server empty") << false << "PositiveOrZero" << ""
+        QTest::newRow("PositiveOrZero server empty") << false << "PositiveOrZero"
+                                                     << ""
                                                      << "Case when >0 then  else 0 end";
-        QTest::newRow("NumericExpr access")
-            << true << "NumericExpr" << "[sBeforeVoucher]" << "val([sBeforeVoucher])";
-        QTest::newRow("NumericExpr server") << false << "NumericExpr" << "dblValueBefore"
+        QTest::newRow("NumericExpr access") << true << "NumericExpr"
+                                            << "[sBeforeVoucher]"
+                                            << "val([sBeforeVoucher])";
+        QTest::newRow("NumericExpr server") << false << "NumericExpr"
+                                            << "dblValueBefore"
                                             << "cast(dblValueBefore as float)";
-        QTest::newRow("NumericExpr access empty") << true << "NumericExpr" << "" << "val()";
-        QTest::newRow("NumericExpr server empty") << false << "NumericExpr" << ""
+        QTest::newRow("NumericExpr access empty") << true << "NumericExpr"
+                                                  << ""
+                                                  << "val()";
+        QTest::newRow("NumericExpr server empty") << false << "NumericExpr"
+                                                  << ""
                                                   << "cast( as float)";
     }
     void switches()
@@ -107,14 +123,26 @@ private slots:
         QTest::addColumn<QString>("placeholder");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("every occurrence") << "a|1b|1" << "|1" << "x" << "axbx";
-        QTest::newRow("value holding the placeholder")
-            << "|1 and |1" << "|1" << "v|1" << "v|1 and v|1";
-        QTest::newRow("value forming a new placeholder with the text")
-            << "|11" << "|1" << "|" << "|1";
-        QTest::newRow("value with quotes and separators")
-            << "Data Source=|1;" << "|1" << "a'b;c" << "Data Source=a'b;c;";
-        QTest::newRow("no occurrence") << "select 1" << "|2" << "x" << "select 1";
+        QTest::newRow("every occurrence") << "a|1b|1"
+                                          << "|1"
+                                          << "x"
+                                          << "axbx";
+        QTest::newRow("value holding the placeholder") << "|1 and |1"
+                                                       << "|1"
+                                                       << "v|1"
+                                                       << "v|1 and v|1";
+        QTest::newRow("value forming a new placeholder with the text") << "|11"
+                                                                       << "|1"
+                                                                       << "|"
+                                                                       << "|1";
+        QTest::newRow("value with quotes and separators") << "Data Source=|1;"
+                                                          << "|1"
+                                                          << "a'b;c"
+                                                          << "Data Source=a'b;c;";
+        QTest::newRow("no occurrence") << "select 1"
+                                       << "|2"
+                                       << "x"
+                                       << "select 1";
     }
     void fillPlaceholder()
     {
@@ -130,11 +158,12 @@ private slots:
     void fillPlaceholderCaseModes()
     {
         const QString text = QStringLiteral("Initial Catalog=kvsystem;");
-        QCOMPARE(FillPlaceholder(text, QStringLiteral("KVSYSTEM"), QStringLiteral("kvdata_001_2002"),
-                                 Qt::CaseSensitive),
+        QCOMPARE(FillPlaceholder(text, QStringLiteral("KVSYSTEM"),
+                                 QStringLiteral("kvdata_001_2002"), Qt::CaseSensitive),
                  text);
-        QCOMPARE(FillPlaceholder(text, QStringLiteral("KVSYSTEM"), QStringLiteral("kvdata_001_2002")),
-                 QStringLiteral("Initial Catalog=kvdata_001_2002;"));
+        QCOMPARE(
+            FillPlaceholder(text, QStringLiteral("KVSYSTEM"), QStringLiteral("kvdata_001_2002")),
+            QStringLiteral("Initial Catalog=kvdata_001_2002;"));
     }
 };
 

@@ -47,7 +47,10 @@ namespace tds {
 
 QByteArray le16(quint16 v)
 {
-    return QByteArray({char(v & 0xFF), char(v >> 8)});
+    QByteArray bytes(2, 0);
+    bytes[0] = char(v & 0xFF);
+    bytes[1] = char(v >> 8);
+    return bytes;
 }
 QByteArray le32(quint32 v)
 {
@@ -324,26 +327,30 @@ private slots:
         QTest::addColumn<QString>("database");
         QTest::addColumn<QString>("password");
 
-        QTest::newRow("plain") << sqlOledb("srv01", "KVSYSTEM", "secret") << "srv01" << ""
+        QTest::newRow("plain") << sqlOledb("srv01", "KVSYSTEM", "secret") << "srv01"
+                               << ""
                                << "KVSYSTEM"
                                << "secret";
         QTest::newRow("password with separators")
-            << sqlOledb("srv01", "KVSYSTEM", "a;b=c;Password=d{e}") << "srv01" << ""
+            << sqlOledb("srv01", "KVSYSTEM", "a;b=c;Password=d{e}") << "srv01"
+            << ""
             << "KVSYSTEM"
             << "a;b=c;Password=d{e}";
         QTest::newRow("password kept with its blanks")
-            << sqlOledb("srv01", "KVSYSTEM", " pw ") << "srv01" << ""
+            << sqlOledb("srv01", "KVSYSTEM", " pw ") << "srv01"
+            << ""
             << "KVSYSTEM"
             << " pw ";
-        QTest::newRow("empty password") << sqlOledb("srv01", "KVSYSTEM", "") << "srv01" << ""
+        QTest::newRow("empty password") << sqlOledb("srv01", "KVSYSTEM", "") << "srv01"
+                                        << ""
                                         << "KVSYSTEM"
                                         << "";
         QTest::newRow("account-year database")
-            << sqlOledb("srv01", "kvdata_001_2002", "pw") << "srv01" << ""
+            << sqlOledb("srv01", "kvdata_001_2002", "pw") << "srv01"
+            << ""
             << "kvdata_001_2002"
             << "pw";
-        QTest::newRow("host and port") << sqlOledb("10.0.0.5,1500", "KVSYSTEM", "pw")
-                                       << "10.0.0.5"
+        QTest::newRow("host and port") << sqlOledb("10.0.0.5,1500", "KVSYSTEM", "pw") << "10.0.0.5"
                                        << "1500"
                                        << "KVSYSTEM"
                                        << "pw";
@@ -352,20 +359,22 @@ private slots:
             << "1433"
             << "KVSYSTEM"
             << "pw";
-        QTest::newRow("named instance") << sqlOledb("srv01\\SQL2000", "KVSYSTEM", "pw")
-                                        << "srv01\\SQL2000"
-                                        << ""
-                                        << "KVSYSTEM"
-                                        << "pw";
-        QTest::newRow("(local)") << sqlOledb("(local)", "KVSYSTEM", "pw") << "localhost" << ""
+        QTest::newRow("named instance")
+            << sqlOledb("srv01\\SQL2000", "KVSYSTEM", "pw") << "srv01\\SQL2000"
+            << ""
+            << "KVSYSTEM"
+            << "pw";
+        QTest::newRow("(local)") << sqlOledb("(local)", "KVSYSTEM", "pw") << "localhost"
+                                 << ""
                                  << "KVSYSTEM"
                                  << "pw";
-        QTest::newRow("dot with instance") << sqlOledb(".\\SQLEXPRESS", "KVSYSTEM", "pw")
-                                           << "localhost\\SQLEXPRESS"
-                                           << ""
-                                           << "KVSYSTEM"
-                                           << "pw";
-        QTest::newRow("empty server") << sqlOledb("", "KVSYSTEM", "pw") << "localhost" << ""
+        QTest::newRow("dot with instance")
+            << sqlOledb(".\\SQLEXPRESS", "KVSYSTEM", "pw") << "localhost\\SQLEXPRESS"
+            << ""
+            << "KVSYSTEM"
+            << "pw";
+        QTest::newRow("empty server") << sqlOledb("", "KVSYSTEM", "pw") << "localhost"
+                                      << ""
                                       << "KVSYSTEM"
                                       << "pw";
     }
@@ -396,7 +405,8 @@ private slots:
     void refusesValuesFreeTdsCannotTake_data()
     {
         QTest::addColumn<QString>("connectionString");
-        QTest::newRow("password with brace-semicolon") << sqlOledb("srv", "KVSYSTEM", "a};DUMPFILE={x");
+        QTest::newRow("password with brace-semicolon")
+            << sqlOledb("srv", "KVSYSTEM", "a};DUMPFILE={x");
         QTest::newRow("password ending in brace-semicolon") << sqlOledb("srv", "KVSYSTEM", "ab};");
         QTest::newRow("port not a number") << sqlOledb("srv,abc", "KVSYSTEM", "pw");
         QTest::newRow("port out of range") << sqlOledb("srv,70000", "KVSYSTEM", "pw");
@@ -469,17 +479,17 @@ private slots:
         QTest::addColumn<int>("serverError");
         QTest::addColumn<QString>("message");
         QTest::addColumn<qint32>("number");
-        QTest::newRow("table exists") << "create table fq (a int)" << 2714
-                                      << QStringLiteral("数据库中已存在名为 'fq' 的对象。")
-                                      << kErrorsInCommand;
-        QTest::newRow("unknown table") << "delete from nosuch" << 208
-                                       << QStringLiteral("对象名 'nosuch' 无效。")
-                                       << kErrorsInCommand;
+        QTest::newRow("table exists")
+            << "create table fq (a int)" << 2714
+            << QStringLiteral("数据库中已存在名为 'fq' 的对象。") << kErrorsInCommand;
+        QTest::newRow("unknown table")
+            << "delete from nosuch" << 208 << QStringLiteral("对象名 'nosuch' 无效。")
+            << kErrorsInCommand;
         QTest::newRow("syntax") << "delet from fq" << 102
                                 << QStringLiteral("'delet' 附近有语法错误。") << kErrorsInCommand;
-        QTest::newRow("division by zero") << "update fq set a=1/0" << 8134
-                                          << QStringLiteral("遇到以零作除数错误。")
-                                          << kProviderFailure;
+        QTest::newRow("division by zero")
+            << "update fq set a=1/0" << 8134 << QStringLiteral("遇到以零作除数错误。")
+            << kProviderFailure;
     }
     void statementErrors()
     {
@@ -509,7 +519,8 @@ private slots:
         FakeServer server(true);
         server.answer = [](const QString &sql) {
             if (sql.startsWith(QLatin1String("select")))
-                return tds::rows({{1, QStringLiteral("固定资产")}, {QVariant(), "b"}, {3, QVariant()}});
+                return tds::rows(
+                    {{1, QStringLiteral("固定资产")}, {QVariant(), "b"}, {3, QVariant()}});
             return tds::done();
         };
         QVERIFY(OpenConn(*SysConn, sqlOledb(server.server(), "KVSYSTEM", "pw")));

@@ -77,8 +77,7 @@ private slots:
         QTest::newRow("no file") << QByteArray() << "";
         QTest::newRow("plain") << QByteArray("[V8.21]\nLogin\\SAPASS=secret\n") << "secret";
         QTest::newRow("no value") << QByteArray("[V8.21]\nLogin\\USER=sa\n") << "";
-        QTest::newRow("other version")
-            << QByteArray("[V8.20]\nLogin\\SAPASS=old\n") << "";
+        QTest::newRow("other version") << QByteArray("[V8.20]\nLogin\\SAPASS=old\n") << "";
         QTest::newRow("blank") << QByteArray("[V8.21]\nLogin\\SAPASS=\"   \"\n") << "";
         QTest::newRow("blanks kept around a password")
             << QByteArray("[V8.21]\nLogin\\SAPASS=\" pw \"\n") << " pw ";
@@ -157,9 +156,8 @@ private slots:
         QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone.mdb")),
                             dir.filePath(QStringLiteral("dangling"))));
 
-        const QString path = name.isEmpty() || name.startsWith(QLatin1Char('/'))
-                                 ? name
-                                 : dir.filePath(name);
+        const QString path =
+            name.isEmpty() || name.startsWith(QLatin1Char('/')) ? name : dir.filePath(name);
         QCOMPARE(posix().isOrdinaryFile(path), ordinary);
     }
 
@@ -170,8 +168,8 @@ private slots:
         QTemporaryDir tmp;
         qputenv("TMPDIR", QFile::encodeName(tmp.path()));
         const auto lockFiles = [&tmp] {
-            return QDir(tmp.path()).entryList({QStringLiteral("fatotal-*.lock")},
-                                              QDir::Files | QDir::Hidden);
+            return QDir(tmp.path())
+                .entryList({QStringLiteral("fatotal-*.lock")}, QDir::Files | QDir::Hidden);
         };
 
         QProcess first;

@@ -83,9 +83,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption systemOption(QStringLiteral("system"),
                                           QStringLiteral("The system database file."),
                                           QStringLiteral("file"));
-    const QCommandLineOption serverOption(
-        QStringLiteral("server"), QStringLiteral("The SQL Server that holds KVSYSTEM."),
-        QStringLiteral("name"));
+    const QCommandLineOption serverOption(QStringLiteral("server"),
+                                          QStringLiteral("The SQL Server that holds KVSYSTEM."),
+                                          QStringLiteral("name"));
     const QCommandLineOption accountOption(QStringLiteral("account"),
                                            QStringLiteral("The account set number (3 characters)."),
                                            QStringLiteral("id"));

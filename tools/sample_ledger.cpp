@@ -70,7 +70,8 @@ void insertCards(Connection &conn, const LedgerShape &shape)
             "CASE WHEN k IN (2, 3) THEN 'V' || i END, CASE WHEN k = 9 THEN 'E' || i END, "
             "CASE WHEN k IN (8, 9) THEN 50 + i % 20 ELSE 0 END, "
             "CASE k WHEN 1 THEN round(v * 0.3, 2) WHEN 8 THEN 20 WHEN 9 THEN 10 ELSE 0 END "
-            "FROM (SELECT i, i % 11 AS k, %5 AS v, date('%6-' || substr('0' || (1 + i % 12), -2, 2) || "
+            "FROM (SELECT i, i % 11 AS k, %5 AS v, date('%6-' || substr('0' || (1 + i % 12), -2, "
+            "2) || "
             "'-01', '+' || (i % 28) || ' days') || ' 00:00:00' AS d FROM n "
             "WHERE i % 11 BETWEEN 1 AND 9 AND i % 10 <> 7)")
             .arg(QString::number(shape.cards), kCardNum, kDept, kType, kValue,
@@ -110,9 +111,8 @@ void insertFigures(Connection &conn, const LedgerShape &shape)
 
     names = QStringList{QStringLiteral("sCardNum")};
     values = QStringList{kCardNum};
-    family(names, values, QStringLiteral("dblWork"), [](int n) {
-        return n == 0 ? QStringLiteral("0") : QStringLiteral("100 + i % 50");
-    });
+    family(names, values, QStringLiteral("dblWork"),
+           [](int n) { return n == 0 ? QStringLiteral("0") : QStringLiteral("100 + i % 50"); });
     family(names, values, QStringLiteral("dblWorkT"),
            [](int n) { return QStringLiteral("%1 * (100 + i % 50)").arg(n); });
     conn.Execute(numbers(shape.cards) +
@@ -124,19 +124,18 @@ void insertFigures(Connection &conn, const LedgerShape &shape)
 // period, and figures everywhere else that it must replace.
 void insertStaleTotals(Connection &conn)
 {
-    conn.Execute(QStringLiteral(
-        "WITH RECURSIVE p(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM p WHERE i < 12) "
-        "INSERT INTO fa_Total SELECT c.sDeptNum, c.sTypeNum, p.i, 7, 7, 7, 7, "
-        "100.0 * p.i, 10.0 * p.i, 5.0 * p.i, 2.0 * p.i, 3.0 * p.i, 30.0 * p.i, "
-        "7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7 "
-        "FROM (SELECT DISTINCT sDeptNum, sTypeNum FROM fa_Cards) AS c, p"));
+    conn.Execute(
+        QStringLiteral("WITH RECURSIVE p(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM p WHERE i < 12) "
+                       "INSERT INTO fa_Total SELECT c.sDeptNum, c.sTypeNum, p.i, 7, 7, 7, 7, "
+                       "100.0 * p.i, 10.0 * p.i, 5.0 * p.i, 2.0 * p.i, 3.0 * p.i, 30.0 * p.i, "
+                       "7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7 "
+                       "FROM (SELECT DISTINCT sDeptNum, sTypeNum FROM fa_Cards) AS c, p"));
 }
 
 void insertInformation(Connection &conn, const LedgerShape &shape)
 {
-    const QString start = shape.faStartDate.isValid()
-                              ? storedDate(shape.faStartDate.startOfDay())
-                              : storedDate(shape.year, 1, 1);
+    const QString start = shape.faStartDate.isValid() ? storedDate(shape.faStartDate.startOfDay())
+                                                      : storedDate(shape.year, 1, 1);
     const QList<QStringList> rows{
         {QStringLiteral("AA"), QStringLiteral("VersionFlag"), QStringLiteral("数据版本"),
          shape.versionFlag},
@@ -163,8 +162,8 @@ QString ensureFolder(const QString &path)
 
 void writeAccountYear(const QString &root, const QString &account, const LedgerShape &shape)
 {
-    const QString folder = ensureFolder(
-        QStringLiteral("%1/ZT%2/%3").arg(root, account).arg(shape.year));
+    const QString folder =
+        ensureFolder(QStringLiteral("%1/ZT%2/%3").arg(root, account).arg(shape.year));
     Connection conn;
     createAccountYearDatabase(folder + QStringLiteral("/kvdata.mdb"), conn);
     conn.BeginTrans();

@@ -11,8 +11,8 @@ namespace fa::sample {
 struct LedgerShape
 {
     int year = 2026;
-    int cards = 600;       // cards, each with one record entered before or in the year
-    QDate faStartDate;     // the fixed-asset module's start date
+    int cards = 600;   // cards, each with one record entered before or in the year
+    QDate faStartDate; // the fixed-asset module's start date
     QString versionFlag = QStringLiteral("8.21");
     bool staleTotals = true; // an outdated fa_Total to be rebuilt
 };

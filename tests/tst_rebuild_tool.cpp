@@ -1,0 +1,175 @@
+// fatotal-rebuild as a script calls it: exit codes and the messages on
+// standard error.
+#include "tools/sample_ledger.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sqlite3.h>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QStringList messages; // standard error, line by line
+};
+
+QString tool()
+{
+    return qEnvironmentVariable("FATOTAL_BIN_DIR") + QStringLiteral("/tools/fatotal-rebuild");
+}
+
+Run rebuild(const QStringList &arguments, const QByteArray &input = {})
+{
+    QProcess process;
+    process.start(tool(), arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(120000))
+        qFatal("fatotal-rebuild did not finish");
+    Run run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    for (const QString &line : err.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        run.messages << line;
+    return run;
+}
+
+void exec(const QString &path, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    char *error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK)
+        qFatal("%s", error);
+    sqlite3_close(db);
+}
+
+QString scalar(const QString &path, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    QString value;
+    if (sqlite3_step(stmt) == SQLITE_ROW)
+        value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return value;
+}
+
+const char *kSummaryDigest =
+    "SELECT group_concat(sDeptNum || sTypeNum || iPeriod || lCount || dblValue || dblYearValue, "
+    "';') FROM (SELECT * FROM fa_Total ORDER BY sDeptNum, sTypeNum, iPeriod)";
+
+} // namespace
+
+class TestRebuildTool : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString system() const { return m_dir.path() + QStringLiteral("/kvsystem/kvsystem.mdb"); }
+    QString ledger(const char *account, int year) const
+    {
+        return m_dir.path() +
+               QStringLiteral("/ZT%1/%2/kvdata.mdb").arg(QLatin1String(account)).arg(year);
+    }
+    QStringList fileArgs(const QString &account, const QString &year) const
+    {
+        return {QStringLiteral("--system"), system(), QStringLiteral("--account"), account,
+                QStringLiteral("--year"),   year};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(QFile::exists(tool()));
+        fa::sample::writeDemo(m_dir.path(), 150);
+    }
+
+    void wrongArgumentsExitWithTwo()
+    {
+        QCOMPARE(rebuild({}).exitCode, 2);
+        QCOMPARE(rebuild({QStringLiteral("--system"), system()}).exitCode, 2);
+        QCOMPARE(rebuild({QStringLiteral("--system"), system(), QStringLiteral("--server"),
+                          QStringLiteral("x"), QStringLiteral("--account"), QStringLiteral("001"),
+                          QStringLiteral("--year"), QStringLiteral("2026")})
+                     .exitCode,
+                 2);
+    }
+
+    void completedRunExitsWithZero()
+    {
+        const QString before = scalar(ledger("002", 2026), kSummaryDigest);
+        const Run run = rebuild(fileArgs(QStringLiteral("002"), QStringLiteral("2026")));
+        QCOMPARE(run.messages, QStringList{QStringLiteral("整理完毕")});
+        QCOMPARE(run.exitCode, 0);
+        const QString after = scalar(ledger("002", 2026), kSummaryDigest);
+        QVERIFY(after != before);
+        // The module starts in May: nothing is left of the periods before.
+        QCOMPARE(scalar(ledger("002", 2026), "SELECT min(iPeriod) FROM fa_Total"),
+                 QStringLiteral("5"));
+
+        // A second run on the result changes nothing.
+        QCOMPARE(rebuild(fileArgs(QStringLiteral("002"), QStringLiteral("2026"))).exitCode, 0);
+        QCOMPARE(scalar(ledger("002", 2026), kSummaryDigest), after);
+    }
+
+    void failedChecksExitWithOne()
+    {
+        Run run = rebuild({QStringLiteral("--system"), m_dir.path() + QStringLiteral("/none.mdb"),
+                           QStringLiteral("--account"), QStringLiteral("001"),
+                           QStringLiteral("--year"), QStringLiteral("2026")});
+        QCOMPARE(run.messages, QStringList{QStringLiteral("打开数据库错误")});
+        QCOMPARE(run.exitCode, 1);
+
+        run = rebuild(fileArgs(QStringLiteral("001"), QStringLiteral("2024")));
+        QCOMPARE(run.messages, QStringList{QStringLiteral("没有发现") + ledger("001", 2024)});
+        QCOMPARE(run.exitCode, 1);
+
+        run = rebuild(fileArgs(QStringLiteral("01"), QStringLiteral("2026")));
+        QCOMPARE(run.exitCode, 1);
+
+        exec(ledger("001", 2025),
+             "UPDATE AccInformation SET cValue = '8.3' WHERE cName = 'VersionFlag'");
+        const QString before = scalar(ledger("001", 2025), kSummaryDigest);
+        run = rebuild(fileArgs(QStringLiteral("001"), QStringLiteral("2025")));
+        exec(ledger("001", 2025),
+             "UPDATE AccInformation SET cValue = '8.21' WHERE cName = 'VersionFlag'");
+        QCOMPARE(run.messages, QStringList{QStringLiteral("Korvane软件版本好太高")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(scalar(ledger("001", 2025), kSummaryDigest), before);
+    }
+
+    void stoppedRebuildExitsWithOneAndKeepsTheSummary()
+    {
+        const QString path = ledger("001", 2026);
+        const QString before = scalar(path, kSummaryDigest);
+        exec(path, "ALTER TABLE fa_Cards RENAME TO fa_Cards_saved");
+        const Run run = rebuild(fileArgs(QStringLiteral("001"), QStringLiteral("2026")));
+        exec(path, "ALTER TABLE fa_Cards_saved RENAME TO fa_Cards");
+        QCOMPARE(run.messages,
+                 (QStringList{QStringLiteral("打开卡片表错误"), QStringLiteral("整理完毕")}));
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(scalar(path, kSummaryDigest), before);
+    }
+
+    void refusedServerExitsWithOne()
+    {
+        const Run run =
+            rebuild({QStringLiteral("--server"), QStringLiteral("127.0.0.1,1"),
+                     QStringLiteral("--password-stdin"), QStringLiteral("--account"),
+                     QStringLiteral("001"), QStringLiteral("--year"), QStringLiteral("2026")},
+                    "secret;x\n");
+        QCOMPARE(run.messages, QStringList{QStringLiteral("打开数据库错误")});
+        QCOMPARE(run.exitCode, 1);
+    }
+};
+
+QTEST_MAIN(TestRebuildTool)
+#include "tst_rebuild_tool.moc"
