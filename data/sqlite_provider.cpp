@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
+#include <cstdio>
 #include <deque>
 #include <sqlite3.h>
 #include <vector>
@@ -97,6 +98,7 @@ struct Database
 {
     sqlite3 *handle = nullptr;
     std::vector<SqliteCursor *> cursors;
+    std::FILE *trace = nullptr; // statement log for benchmark replays
 
     ~Database() { close(); }
     void close();
@@ -224,6 +226,33 @@ void Database::close()
         cursor->connectionClosed();
     sqlite3_close_v2(handle);
     handle = nullptr;
+    if (trace)
+        std::fclose(trace);
+    trace = nullptr;
+}
+
+// When FATOTAL_SQL_TRACE names a folder, each statement is appended, as
+// SQLite runs it, to <folder>/<database file name>.sql, so that a benchmark
+// can replay exactly the same statements in the sqlite3 shell.
+int traceStatement(unsigned, void *context, void *statement, void *)
+{
+    auto *file = static_cast<std::FILE *>(context);
+    const char *sql = sqlite3_sql(static_cast<sqlite3_stmt *>(statement));
+    if (sql)
+        std::fprintf(file, "%s;\n", sql);
+    return 0;
+}
+
+void startTrace(Database &db, const QString &databasePath)
+{
+    const QString folder = qEnvironmentVariable("FATOTAL_SQL_TRACE");
+    if (folder.isEmpty())
+        return;
+    const QString file = folder + QLatin1Char('/') + QFileInfo(databasePath).fileName() +
+                         QStringLiteral(".sql");
+    db.trace = std::fopen(QFile::encodeName(file).constData(), "a");
+    if (db.trace)
+        sqlite3_trace_v2(db.handle, SQLITE_TRACE_STMT, traceStatement, db.trace);
 }
 
 void Database::releaseCursors()
@@ -386,6 +415,7 @@ void SqliteProvider::open(const QString &connectionString)
             throw AppError(kProviderFailure, leadIn(rc) + message + QStringLiteral("：") + path);
         }
     }
+    startTrace(*db, path);
     d->db = std::move(db);
 }
 
