@@ -13,25 +13,13 @@ namespace fa {
 
 namespace {
 
-// Runs a creation statement; on an error in the command (a table of that
-// name exists) drops the table and tries again, three tries at most. A
-// failing drop throws.
+// Creates a work table; a table of that name left behind by an earlier run
+// makes the creation fail with an error in the command, and is dropped before
+// the next try. A failing drop throws.
 bool createTable(int definition, const QString &dropStatement)
 {
     SqlText = LoadSqlString(definition);
-    RetryCount = 0;
-    for (;;) {
-        try {
-            AccConn->Execute(SqlText);
-            return true;
-        } catch (const AppError &error) {
-            if (error.number() != kErrorsInCommand)
-                return false;
-            AccConn->Execute(dropStatement);
-            if (!RetryAgain(RetryCount))
-                return false;
-        }
-    }
+    return ExecuteGuarded(dropStatement);
 }
 
 QString periodMessage(const QString &period)
