@@ -3,7 +3,7 @@
 # Uses sudo unless already root; does nothing when everything is there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-odbc
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-odbc odbcinst
           libsqlite3-dev sqlite3 unixodbc-dev tdsodbc fonts-wqy-microhei xauth xvfb)
 
 missing=()
@@ -17,4 +17,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi
+
+# SQL Server mode reaches FreeTDS by its ODBC driver name.
+if ! odbcinst -q -d -n FreeTDS > /dev/null 2>&1; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo odbcinst -i -d -f /usr/share/tdsodbc/odbcinst.ini
 fi
