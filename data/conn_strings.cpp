@@ -2,6 +2,8 @@
 
 #include "data/app_error.h"
 
+#include <QRegularExpression>
+
 namespace fa {
 
 namespace {
@@ -98,18 +100,46 @@ QString odbcConnectionString(const SqlServerLogin &login)
         if (!ok || port == 0 || port > 65535)
             throw AppError(kProviderFailure, QStringLiteral("服务器端口无效：") + login.port);
     }
+#ifdef Q_OS_WIN
+    QString result =
+        QStringLiteral("DRIVER={SQL Server};SERVER=") + braced(login.host) + QLatin1Char(';');
+#else
     QString result =
         QStringLiteral("DRIVER={FreeTDS};SERVER=") + braced(login.host) + QLatin1Char(';');
+#endif
     if (!login.port.isEmpty())
         result += QStringLiteral("PORT=") + braced(login.port) + QLatin1Char(';');
     result += QStringLiteral("UID=") + braced(login.user) + QStringLiteral(";PWD=") +
               braced(login.password) + QLatin1Char(';');
     if (!login.database.isEmpty())
         result += QStringLiteral("DATABASE=") + braced(login.database) + QLatin1Char(';');
+#ifndef Q_OS_WIN
     // Text arrives as UTF-8 whatever the server's code page; 7.4 is the
     // protocol of every server still in service.
     result += QStringLiteral("ClientCharset={UTF-8};TDS_Version={7.4};");
+#endif
     return result;
+}
+
+QString jetDataSource(const QString &connectionString)
+{
+    static const QRegularExpression field(QStringLiteral("(?:^|;)\\s*Data\\s+Source\\s*="),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = field.match(connectionString);
+    if (!match.hasMatch())
+        return {};
+    QString path = connectionString.mid(match.capturedEnd()).trimmed();
+    if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
+        path = path.mid(1, path.size() - 2);
+    return path;
+}
+
+QString odbcConnectionStringFor(const QString &oledbString)
+{
+    if (oledbString.startsWith(JetConnPrefix, Qt::CaseInsensitive))
+        return QStringLiteral("DRIVER={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=") +
+               braced(jetDataSource(oledbString)) + QLatin1Char(';');
+    return odbcConnectionString(parseSqlOledbString(oledbString));
 }
 
 } // namespace fa

@@ -37,4 +37,13 @@ SqlServerLogin parseSqlOledbString(const QString &connectionString);
 // cannot receive (one holding "};" or a NUL character).
 QString odbcConnectionString(const SqlServerLogin &login);
 
+// The file behind a Jet connection string: everything after "Data Source="
+// (the field name in any case; a path in double quotes is unwrapped).
+QString jetDataSource(const QString &connectionString);
+
+// The ODBC connection string for an OLE DB string of either provider. On
+// Windows a Jet string goes to the Access ODBC driver and SQLOLEDB to the
+// system's SQL Server driver; elsewhere SQLOLEDB goes to FreeTDS.
+QString odbcConnectionStringFor(const QString &oledbString);
+
 } // namespace fa

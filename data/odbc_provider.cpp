@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QSqlResult>
+#include <iterator>
 #include <optional>
 
 #include <sql.h>
@@ -262,7 +263,7 @@ OdbcProvider::~OdbcProvider()
 void OdbcProvider::open(const QString &connectionString)
 {
     close();
-    const QString odbcString = odbcConnectionString(parseSqlOledbString(connectionString));
+    const QString odbcString = odbcConnectionStringFor(connectionString);
     const QString name = QStringLiteral("fatotal-odbc-%1").arg(++connectionSerial);
     QString failure;
     {

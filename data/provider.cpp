@@ -30,8 +30,14 @@ QString providerName(const QString &connectionString)
 std::unique_ptr<Provider> createDefaultProvider(const QString &connectionString)
 {
     const QString name = providerName(connectionString);
-    if (name.compare(QLatin1String("Microsoft.Jet.OLEDB.4.0"), Qt::CaseInsensitive) == 0)
+    if (name.compare(QLatin1String("Microsoft.Jet.OLEDB.4.0"), Qt::CaseInsensitive) == 0) {
+#ifdef Q_OS_WIN
+        // Windows has the file databases' own driver.
+        return std::make_unique<OdbcProvider>();
+#else
         return std::make_unique<SqliteProvider>();
+#endif
+    }
     if (name.compare(QLatin1String("SQLOLEDB"), Qt::CaseInsensitive) == 0)
         return std::make_unique<OdbcProvider>();
     throw AppError(qint32(0x800A0E7Au), QStringLiteral("未找到提供程序。该程序可能未正确安装。"));

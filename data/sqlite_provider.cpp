@@ -1,6 +1,7 @@
 #include "data/sqlite_provider.h"
 
 #include "data/app_error.h"
+#include "data/conn_strings.h"
 #include "data/jet_functions.h"
 #include "data/jet_sql.h"
 
@@ -248,8 +249,8 @@ void startTrace(Database &db, const QString &databasePath)
     const QString folder = qEnvironmentVariable("FATOTAL_SQL_TRACE");
     if (folder.isEmpty())
         return;
-    const QString file = folder + QLatin1Char('/') + QFileInfo(databasePath).fileName() +
-                         QStringLiteral(".sql");
+    const QString file =
+        folder + QLatin1Char('/') + QFileInfo(databasePath).fileName() + QStringLiteral(".sql");
     db.trace = std::fopen(QFile::encodeName(file).constData(), "a");
     if (db.trace)
         sqlite3_trace_v2(db.handle, SQLITE_TRACE_STMT, traceStatement, db.trace);
@@ -358,15 +359,7 @@ SqliteProvider::~SqliteProvider()
 
 QString SqliteProvider::dataSource(const QString &connectionString)
 {
-    static const QRegularExpression field(QStringLiteral("(?:^|;)\\s*Data\\s+Source\\s*="),
-                                          QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = field.match(connectionString);
-    if (!match.hasMatch())
-        return {};
-    QString path = connectionString.mid(match.capturedEnd()).trimmed();
-    if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
-        path = path.mid(1, path.size() - 2);
-    return path;
+    return jetDataSource(connectionString);
 }
 
 void SqliteProvider::open(const QString &connectionString)
