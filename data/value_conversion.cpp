@@ -1,6 +1,9 @@
 #include "data/value_conversion.h"
 
 #include "data/app_error.h"
+#include "data/dialect.h"
+
+#include <QStringList>
 
 #include <cfenv>
 #include <cmath>
@@ -12,6 +15,36 @@ namespace {
 [[noreturn]] void typeMismatch()
 {
     throw AppError(13, QStringLiteral("类型不匹配"));
+}
+
+QDateTime dateFromText(const QString &text)
+{
+    static const QStringList formats = {
+        QStringLiteral("yyyy-MM-dd HH:mm:ss"),
+        QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"),
+        QStringLiteral("yyyy-MM-ddTHH:mm:ss"),
+        QStringLiteral("yyyy-MM-dd HH:mm"),
+        QStringLiteral("yyyy-MM-dd"),
+        QStringLiteral("yyyy/M/d H:mm:ss"),
+        QStringLiteral("yyyy/M/d"),
+        QStringLiteral("yyyyMMdd"),
+    };
+    const QString trimmed = text.trimmed();
+    for (const QString &format : formats) {
+        const QDateTime date = QDateTime::fromString(trimmed, format);
+        if (date.isValid())
+            return date;
+    }
+    typeMismatch();
+}
+
+QDateTime dateFromDayNumber(double days)
+{
+    if (!std::isfinite(days) || std::fabs(days) > 3.0e6)
+        typeMismatch();
+    const double whole = std::floor(days);
+    const qint64 msecs = qint64(std::llround((days - whole) * 86400000.0));
+    return ZeroDate().addDays(qint64(whole)).addMSecs(msecs);
 }
 
 } // namespace
@@ -28,6 +61,28 @@ double NumberValue(const QVariant &value)
     if (!ok)
         typeMismatch();
     return number;
+}
+
+QDateTime DateValue(const QVariant &value)
+{
+    if (value.isNull())
+        throw AppError(94, QStringLiteral("无效使用 Null"));
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+        return value.toDateTime();
+    case QMetaType::QDate:
+        return QDateTime(value.toDate(), QTime(0, 0));
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+        return dateFromText(value.toString());
+    default:
+        break;
+    }
+    bool ok = false;
+    const double days = value.toDouble(&ok);
+    if (!ok)
+        typeMismatch();
+    return dateFromDayNumber(days);
 }
 
 double RoundHalfEven(double value, int decimals)

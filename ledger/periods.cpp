@@ -3,9 +3,6 @@
 #include "data/app_error.h"
 #include "data/db_state.h"
 
-#include <QStringList>
-#include <cmath>
-
 namespace fa {
 
 PeriodArray Periods;
@@ -17,41 +14,6 @@ std::function<void()> &pendingEventsHandler()
 {
     static std::function<void()> handler;
     return handler;
-}
-
-[[noreturn]] void throwTypeMismatch()
-{
-    throw AppError(13, QStringLiteral("类型不匹配"));
-}
-
-QDateTime dateFromText(const QString &text)
-{
-    static const QStringList formats = {
-        QStringLiteral("yyyy-MM-dd HH:mm:ss"),
-        QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"),
-        QStringLiteral("yyyy-MM-ddTHH:mm:ss"),
-        QStringLiteral("yyyy-MM-dd HH:mm"),
-        QStringLiteral("yyyy-MM-dd"),
-        QStringLiteral("yyyy/M/d H:mm:ss"),
-        QStringLiteral("yyyy/M/d"),
-        QStringLiteral("yyyyMMdd"),
-    };
-    const QString trimmed = text.trimmed();
-    for (const QString &format : formats) {
-        const QDateTime date = QDateTime::fromString(trimmed, format);
-        if (date.isValid())
-            return date;
-    }
-    throwTypeMismatch();
-}
-
-QDateTime dateFromDayNumber(double days)
-{
-    if (!std::isfinite(days) || std::fabs(days) > 3.0e6)
-        throwTypeMismatch();
-    const double whole = std::floor(days);
-    const qint64 msecs = qint64(std::llround((days - whole) * 86400000.0));
-    return ZeroDate().addDays(qint64(whole)).addMSecs(msecs);
 }
 
 [[noreturn]] void throwOutOfRange()
@@ -92,28 +54,6 @@ bool periodNumber(const Recordset &rs, double &number)
 }
 
 } // namespace
-
-QDateTime DateValue(const QVariant &value)
-{
-    if (value.isNull())
-        throw AppError(94, QStringLiteral("无效使用 Null"));
-    switch (value.typeId()) {
-    case QMetaType::QDateTime:
-        return value.toDateTime();
-    case QMetaType::QDate:
-        return QDateTime(value.toDate(), QTime(0, 0));
-    case QMetaType::QString:
-    case QMetaType::QByteArray:
-        return dateFromText(value.toString());
-    default:
-        break;
-    }
-    bool ok = false;
-    const double days = value.toDouble(&ok);
-    if (!ok)
-        throwTypeMismatch();
-    return dateFromDayNumber(days);
-}
 
 void PeriodArray::resize(int lower, int upper)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/dialect.h"
+#include "data/value_conversion.h"
 
 #include <QDateTime>
 #include <QString>
@@ -58,13 +59,6 @@ extern QDateTime FaStartDate;
 // first period to rebuild lies after period 12. Shows nothing; unreadable
 // dates leave zero dates in their entry.
 bool LoadPeriods(const QString &account, const QString &year);
-
-// A date (with its time of day) from a field or setting value: a date value,
-// a date text in ISO order ("2002-05-31", "2002-05-31 00:00:00",
-// "2002-05-31T08:30:00", "2002/5/31"), as the file database and AccInformation
-// hand dates back, or a day number counted from day zero. Throws AppError 94
-// ("无效使用 Null") for null and 13 ("类型不匹配") for anything else.
-QDateTime DateValue(const QVariant &value);
 
 // What LoadPeriods calls once per period so that the window stays alive
 // (the window sets it to let its pending events run). Does nothing by default;
