@@ -5,6 +5,7 @@
 #include "data/connection.h"
 #include "data/jet_sql.h"
 #include "data/sqlite_provider.h"
+#include "fixtures.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -24,30 +25,8 @@ const QString kJoin = QStringLiteral(
 const QString kJoinAllPeriods = QStringLiteral(
     " fa_Total AS a INNER JOIN fqsum AS b ON a.sTypeNum = b.sTypeNum AND a.sDeptNum = b.sDeptNum ");
 
-const QStringList kTotalColumns = {
-    QStringLiteral("lMonthCount"),
-    QStringLiteral("lCount"),
-    QStringLiteral("dblYearValue"),
-    QStringLiteral("dblYearDeprTotal"),
-    QStringLiteral("dblLastAccrualValue"),
-    QStringLiteral("dblLastDepr"),
-    QStringLiteral("dblLastAddValue"),
-    QStringLiteral("dblLastDecValue"),
-    QStringLiteral("dblLastWork"),
-    QStringLiteral("dblLastWorkTotal"),
-    QStringLiteral("dblWork"),
-    QStringLiteral("dblWorkT"),
-    QStringLiteral("dblMonthValue"),
-    QStringLiteral("dblValue"),
-    QStringLiteral("dblMonthDeprTotal"),
-    QStringLiteral("dblDeprTotal"),
-    QStringLiteral("dblAddValue"),
-    QStringLiteral("dblDecValue"),
-    QStringLiteral("dblTransInDeprTotal"),
-    QStringLiteral("dblTransOutDeprTotal"),
-    QStringLiteral("dblAccrualValue"),
-    QStringLiteral("dblDepr"),
-};
+// The 22 figure columns of fa_Total, after its three keys.
+const QStringList kTotalColumns = fa::test::totalColumns().mid(3);
 
 using Expected = QMap<QString, double>; // column → value; the others stay 1
 
