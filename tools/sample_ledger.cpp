@@ -36,31 +36,28 @@ const QString kType =
     QStringLiteral("CASE (i / 5) % 4 WHEN 0 THEN '011' WHEN 1 THEN '012' WHEN 2 THEN '021' ELSE "
                    "'03' END");
 const QString kValue = QStringLiteral("(1000 + (i * 37) % 9000)");
+const QString kCardColumns = QStringLiteral(
+    "INSERT INTO fa_Cards (sCardID, sCardNum, sAssetNum, sAssetName, sDeptNum, sTypeNum, dblValue, "
+    "dInputDate, dTransDate, dDisposeDate, iOptType, sVouchernum, sEvaluateNum, "
+    "dblTransInDeprTCard, dblTransOutDeprTCard) ");
 
 void insertCards(Connection &conn, const LedgerShape &shape)
 {
     const QString yearStart = QStringLiteral("'%1-01-01'").arg(shape.year);
     // The record that enters each card.
     conn.Execute(
-        numbers(shape.cards) +
-        QStringLiteral(
-            "INSERT INTO fa_Cards (sCardID, sCardNum, sAssetNum, sAssetName, sDeptNum, sTypeNum, "
-            "dblValue, dInputDate, dTransDate, dDisposeDate, iOptType, sVouchernum, sEvaluateNum, "
-            "dblTransInDeprTCard, dblTransOutDeprTCard) "
-            "SELECT CAST(i AS TEXT), %1, %1, '设备' || i, %2, %3, %4, "
-            "CASE WHEN i % 10 = 7 THEN date(%5, '+' || ((i * 13) % 360) || ' days') "
-            "ELSE date(%5, '-' || (30 + (i * 7) % 1500) || ' days') END || ' 00:00:00', "
-            "NULL, NULL, CASE WHEN i % 30 = 7 THEN 2 ELSE 1 END, NULL, NULL, "
-            "CASE WHEN i % 10 = 7 THEN (i % 7) * 10.0 ELSE 0 END, 0 FROM n")
+        numbers(shape.cards) + kCardColumns +
+        QStringLiteral("SELECT CAST(i AS TEXT), %1, %1, '设备' || i, %2, %3, %4, "
+                       "CASE WHEN i % 10 = 7 THEN date(%5, '+' || ((i * 13) % 360) || ' days') "
+                       "ELSE date(%5, '-' || (30 + (i * 7) % 1500) || ' days') END || ' 00:00:00', "
+                       "NULL, NULL, CASE WHEN i % 30 = 7 THEN 2 ELSE 1 END, NULL, NULL, "
+                       "CASE WHEN i % 10 = 7 THEN (i % 7) * 10.0 ELSE 0 END, 0 FROM n")
             .arg(kCardNum, kDept, kType, kValue, yearStart));
 
     // A second record, dated in the year, carrying one operation.
     conn.Execute(
-        numbers(shape.cards) +
+        numbers(shape.cards) + kCardColumns +
         QStringLiteral(
-            "INSERT INTO fa_Cards (sCardID, sCardNum, sAssetNum, sAssetName, sDeptNum, sTypeNum, "
-            "dblValue, dInputDate, dTransDate, dDisposeDate, iOptType, sVouchernum, sEvaluateNum, "
-            "dblTransInDeprTCard, dblTransOutDeprTCard) "
             "SELECT CAST(%1 + i AS TEXT), %2, %2, '设备' || i, %3, %4, "
             "CASE k WHEN 2 THEN v + 500 WHEN 3 THEN v - 300 "
             "WHEN 9 THEN CASE WHEN i % 2 = 0 THEN v * 1.1 ELSE v * 0.9 END ELSE v END, "
@@ -167,11 +164,7 @@ void writeAccountYear(const QString &root, const QString &account, const LedgerS
     Connection conn;
     createAccountYearDatabase(folder + QStringLiteral("/kvdata.mdb"), conn);
     conn.BeginTrans();
-    insertCards(conn, shape);
-    insertFigures(conn, shape);
-    if (shape.staleTotals)
-        insertStaleTotals(conn);
-    insertInformation(conn, shape);
+    fillLedger(conn, shape);
     conn.CommitTrans();
     conn.Close();
 }
