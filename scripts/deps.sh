@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-odbc odbcinst
-          libsqlite3-dev sqlite3 unixodbc-dev tdsodbc fonts-wqy-microhei xauth xvfb)
+          libsqlite3-dev sqlite3 unixodbc-dev tdsodbc fonts-wqy-microhei)
 
 missing=()
 for p in "${packages[@]}"; do
