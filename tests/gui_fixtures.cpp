@@ -1,5 +1,7 @@
 #include "gui_fixtures.h"
 
+#include <QWidget>
+
 #include "app/login_window.h"
 #include "data/app_error.h"
 #include "data/connection.h"
@@ -210,6 +212,18 @@ void FakeServer::addDatabase(const QString &name)
 {
     execOn(catalogPath(QStringLiteral("KVSYSTEM")),
            {QStringLiteral("INSERT INTO sysdatabases (name) VALUES (%1)").arg(sqlText(name))});
+}
+
+QList<QWidget *> focusOrder(const QList<QWidget *> &among)
+{
+    QList<QWidget *> chain;
+    QWidget *w = among.first();
+    do {
+        if (among.contains(w) && !chain.contains(w))
+            chain << w;
+        w = w->nextInFocusChain();
+    } while (w != among.first());
+    return chain;
 }
 
 } // namespace guitest

@@ -51,6 +51,10 @@ void verify(fa::frmLog &window, const QString &server, const QString &password);
 LoginScript verifying(const QString &server, const QString &password);
 
 // Runs statements on a database file through a connection of its own.
+// The widgets of `among` in the order the tab key visits them, starting from
+// the first of them.
+QList<QWidget *> focusOrder(const QList<QWidget *> &among);
+
 void execOn(const QString &path, const QStringList &statements);
 
 // A temporary folder with a system directory ("<tmp>/system") in which the

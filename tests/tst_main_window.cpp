@@ -135,14 +135,7 @@ private slots:
         const QList<QWidget *> expected = {
             m_window->cmdDo(),   m_window->cmbAcc(), m_window->cmbYear(), m_window->txtCurdb(),
             m_window->cmdExit(), m_window->IsSQL(0), m_window->IsSQL(1),  m_window->CmdRefresh()};
-        QList<QWidget *> chain;
-        QWidget *w = expected.first();
-        do {
-            if (expected.contains(w) && !chain.contains(w))
-                chain << w;
-            w = w->nextInFocusChain();
-        } while (w != expected.first());
-        QCOMPARE(chain, expected);
+        QCOMPARE(guitest::focusOrder(expected), expected);
     }
 
     void modeSwitchDisablesSelection()
