@@ -3,16 +3,15 @@
 #include "data/app_error.h"
 #include "data/conn_strings.h"
 
-#include <QAtomicInteger>
+#include <QDateTime>
 #include <QList>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QSqlResult>
-#include <iterator>
+#include <QStringList>
 #include <optional>
+#include <vector>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 
@@ -21,32 +20,18 @@ namespace fa {
 namespace {
 
 // ADO waits 15 seconds for a connection unless told otherwise; so do we.
-constexpr int kLoginTimeoutSeconds = 15;
+constexpr SQLULEN kLoginTimeoutSeconds = 15;
 
-QAtomicInteger<quint32> connectionSerial;
-
-class OdbcCursor;
-
-// What the provider and the result being read share.
-struct Session
-{
-    QString connectionName;
-    bool open = false;
-    OdbcCursor *active = nullptr;
-
-    QSqlDatabase database() const { return QSqlDatabase::database(connectionName, false); }
-};
-
-struct Diagnostic
-{
-    QString sqlState;
-    QString message;
-};
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC wide text is UTF-16 here");
 
 QString fromSqlWChar(const SQLWCHAR *text, qsizetype length)
 {
-    static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC wide text is UTF-16 here");
     return QString::fromUtf16(reinterpret_cast<const char16_t *>(text), length);
+}
+
+SQLWCHAR *toSqlWChar(const QString &text)
+{
+    return const_cast<SQLWCHAR *>(reinterpret_cast<const SQLWCHAR *>(text.utf16()));
 }
 
 // The server's own words, as the operators know them: without the tags of
@@ -62,81 +47,292 @@ QString withoutTags(QString message)
     return message.trimmed();
 }
 
-// The first error record on a statement handle; warnings (class 01) are
-// passed over.
-std::optional<Diagnostic> firstError(SQLHANDLE statement)
+struct Diagnostic
 {
+    QString sqlState;
+    QString message;
+};
+
+// Every diagnostic record of a handle, in the driver's order.
+QList<Diagnostic> diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
+{
+    QList<Diagnostic> records;
+    if (!handle)
+        return records;
     for (SQLSMALLINT record = 1;; ++record) {
         SQLWCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
-        SQLWCHAR message[SQL_MAX_MESSAGE_LENGTH] = {};
         SQLINTEGER nativeError = 0;
         SQLSMALLINT length = 0;
-        const SQLRETURN r = SQLGetDiagRecW(SQL_HANDLE_STMT, statement, record, state, &nativeError,
-                                           message, SQLSMALLINT(std::size(message)), &length);
-        if (!SQL_SUCCEEDED(r))
-            return std::nullopt;
-        // A message longer than the buffer arrives cut, with its full length.
-        const qsizetype shown =
-            qBound(qsizetype(0), qsizetype(length), qsizetype(std::size(message)) - 1);
-        Diagnostic diagnostic{fromSqlWChar(state, SQL_SQLSTATE_SIZE),
-                              withoutTags(fromSqlWChar(message, shown))};
-        if (!diagnostic.sqlState.startsWith(QLatin1String("01")))
-            return diagnostic;
-    }
-}
-
-// The failure of the query's last call, numbered by its SQLSTATE. Read
-// before anything else is done with the statement: the next call on it
-// clears the records.
-AppError statementError(const QSqlQuery &query)
-{
-    std::optional<Diagnostic> diagnostic;
-    if (const QSqlResult *result = query.result()) {
-        const QVariant handle = result->handle();
-        if (handle.metaType() == QMetaType::fromType<SQLHANDLE>()) {
-            if (SQLHANDLE statement = *static_cast<const SQLHANDLE *>(handle.constData()))
-                diagnostic = firstError(statement);
+        std::vector<SQLWCHAR> message(SQL_MAX_MESSAGE_LENGTH);
+        SQLRETURN r = SQLGetDiagRecW(handleType, handle, record, state, &nativeError,
+                                     message.data(), SQLSMALLINT(message.size()), &length);
+        if (SQL_SUCCEEDED(r) && qsizetype(length) >= qsizetype(message.size())) {
+            // Servers are allowed longer messages than the usual buffer.
+            message.resize(size_t(length) + 1);
+            r = SQLGetDiagRecW(handleType, handle, record, state, &nativeError, message.data(),
+                               SQLSMALLINT(message.size()), &length);
         }
+        if (!SQL_SUCCEEDED(r))
+            return records;
+        const qsizetype shown =
+            qBound(qsizetype(0), qsizetype(length), qsizetype(message.size()) - 1);
+        records.append(
+            {fromSqlWChar(state, SQL_SQLSTATE_SIZE), fromSqlWChar(message.data(), shown)});
     }
-    if (diagnostic && !diagnostic->message.isEmpty())
-        return AppError(errorNumberForSqlState(diagnostic->sqlState), diagnostic->message);
-    const QSqlError error = query.lastError();
-    return AppError(kProviderFailure,
-                    error.databaseText().isEmpty() ? error.text() : error.databaseText());
 }
 
-AppError connectionError(const QSqlError &error)
+// The failure of the last call on a statement, numbered by its SQLSTATE;
+// warnings (class 01) are passed over. Read before anything else is done
+// with the statement: the next call on it clears the records.
+AppError statementError(SQLHSTMT statement, SQLRETURN result)
 {
-    return AppError(kProviderFailure,
-                    error.databaseText().isEmpty() ? error.text() : error.databaseText());
+    for (const Diagnostic &diagnostic : diagnostics(SQL_HANDLE_STMT, statement)) {
+        if (diagnostic.sqlState.startsWith(QLatin1String("01")))
+            continue;
+        const QString message = withoutTags(diagnostic.message);
+        if (!message.isEmpty())
+            return AppError(errorNumberForSqlState(diagnostic.sqlState), message);
+    }
+    return AppError(
+        kProviderFailure,
+        QStringLiteral("ODBC 驱动程序报告失败，但未说明原因（返回值 %1）。").arg(result));
+}
+
+// A failed connection or transaction: every record as the driver wrote it,
+// tags included, since they tell whether the driver manager, the driver or
+// the server refused.
+AppError connectionError(SQLSMALLINT handleType, SQLHANDLE handle, const QString &fallback)
+{
+    QStringList messages;
+    for (const Diagnostic &diagnostic : diagnostics(handleType, handle))
+        messages.append(diagnostic.message);
+    const QString text = messages.join(QLatin1Char(' ')).simplified();
+    return AppError(kProviderFailure, text.isEmpty() ? fallback : text);
+}
+
+// A statement ended with SQL_NO_DATA has run: a searched update or delete
+// that met no rows.
+bool ran(SQLRETURN r)
+{
+    return SQL_SUCCEEDED(r) || r == SQL_NO_DATA;
+}
+
+// How a column's values are read and handed on.
+enum class Kind { Int, UInt, LongLong, ULongLong, Double, Date, Time, DateTime, Bytes, Text };
+
+Kind kindOf(SQLSMALLINT sqlType, bool isUnsigned)
+{
+    switch (sqlType) {
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIT:
+        return isUnsigned ? Kind::UInt : Kind::Int;
+    case SQL_BIGINT:
+        return isUnsigned ? Kind::ULongLong : Kind::LongLong;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        return Kind::Double;
+    case SQL_DATE:
+    case SQL_TYPE_DATE:
+        return Kind::Date;
+    case SQL_TIME:
+    case SQL_TYPE_TIME:
+        return Kind::Time;
+    case SQL_TIMESTAMP:
+    case SQL_TYPE_TIMESTAMP:
+        return Kind::DateTime;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+        return Kind::Bytes;
+    default:
+        // Character data and whatever else the driver can spell out.
+        return Kind::Text;
+    }
+}
+
+struct Column
+{
+    QString name;
+    Kind kind;
+};
+
+class OdbcCursor;
+
+// What the provider and the result being read share. The statement handle
+// lives as long as the connection, so that another thread can always reach
+// the statement that is running.
+struct Session
+{
+    SQLHENV environment = SQL_NULL_HENV;
+    SQLHDBC connection = SQL_NULL_HDBC;
+    SQLHSTMT statement = SQL_NULL_HSTMT;
+    bool open = false;
+    OdbcCursor *active = nullptr;
+};
+
+// Throws unless the statement has run.
+void check(SQLHSTMT statement, SQLRETURN r)
+{
+    if (!ran(r))
+        throw statementError(statement, r);
 }
 
 // Reads every further result of a batch, so that its later statements run
 // and their errors are seen, and leaves the connection free.
-void drainResults(QSqlQuery &query)
+void drainResults(SQLHSTMT statement)
 {
-    while (query.nextResult()) {
+    for (;;) {
+        const SQLRETURN r = SQLMoreResults(statement);
+        if (r == SQL_NO_DATA)
+            break;
+        if (!SQL_SUCCEEDED(r))
+            throw statementError(statement, r);
     }
-    if (query.lastError().isValid())
-        throw statementError(query);
-    query.finish();
+    SQLFreeStmt(statement, SQL_CLOSE);
+}
+
+// A value of variable length, in as many parts as it takes. `terminator` is
+// the size of the terminating null the driver writes after text.
+std::optional<QByteArray> readParts(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType,
+                                    SQLLEN terminator)
+{
+    QByteArray value;
+    char buffer[4096];
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN r =
+            SQLGetData(statement, column, cType, buffer, SQLLEN(sizeof buffer), &indicator);
+        if (r == SQL_NO_DATA)
+            return value;
+        if (!SQL_SUCCEEDED(r))
+            throw statementError(statement, r);
+        if (indicator == SQL_NULL_DATA)
+            return std::nullopt;
+        const SQLLEN room = SQLLEN(sizeof buffer) - terminator;
+        if (indicator != SQL_NO_TOTAL && indicator <= room) {
+            value.append(buffer, qsizetype(indicator));
+            return value;
+        }
+        value.append(buffer, qsizetype(room));
+    }
+}
+
+// A fixed-size value; false for null.
+template <typename T>
+bool readFixed(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, T &into)
+{
+    SQLLEN indicator = 0;
+    const SQLRETURN r =
+        SQLGetData(statement, column, cType, &into, SQLLEN(sizeof into), &indicator);
+    if (!SQL_SUCCEEDED(r))
+        throw statementError(statement, r);
+    return indicator != SQL_NULL_DATA;
+}
+
+QVariant readValue(SQLHSTMT statement, SQLUSMALLINT column, Kind kind)
+{
+    switch (kind) {
+    case Kind::Int: {
+        SQLINTEGER v = 0;
+        return readFixed(statement, column, SQL_C_SLONG, v) ? QVariant(int(v)) : QVariant();
+    }
+    case Kind::UInt: {
+        SQLUINTEGER v = 0;
+        return readFixed(statement, column, SQL_C_ULONG, v) ? QVariant(uint(v)) : QVariant();
+    }
+    case Kind::LongLong: {
+        SQLBIGINT v = 0;
+        return readFixed(statement, column, SQL_C_SBIGINT, v) ? QVariant(qlonglong(v)) : QVariant();
+    }
+    case Kind::ULongLong: {
+        SQLUBIGINT v = 0;
+        return readFixed(statement, column, SQL_C_UBIGINT, v) ? QVariant(qulonglong(v))
+                                                              : QVariant();
+    }
+    case Kind::Double: {
+        SQLDOUBLE v = 0;
+        return readFixed(statement, column, SQL_C_DOUBLE, v) ? QVariant(double(v)) : QVariant();
+    }
+    case Kind::Date: {
+        SQL_DATE_STRUCT v{};
+        if (!readFixed(statement, column, SQL_C_TYPE_DATE, v))
+            return {};
+        return QDate(v.year, v.month, v.day);
+    }
+    case Kind::Time: {
+        SQL_TIME_STRUCT v{};
+        if (!readFixed(statement, column, SQL_C_TYPE_TIME, v))
+            return {};
+        return QTime(v.hour, v.minute, v.second);
+    }
+    case Kind::DateTime: {
+        SQL_TIMESTAMP_STRUCT v{};
+        if (!readFixed(statement, column, SQL_C_TYPE_TIMESTAMP, v))
+            return {};
+        // The fraction is in nanoseconds.
+        return QDateTime(QDate(v.year, v.month, v.day),
+                         QTime(v.hour, v.minute, v.second, int(v.fraction / 1000000)));
+    }
+    case Kind::Bytes: {
+        const std::optional<QByteArray> bytes = readParts(statement, column, SQL_C_BINARY, 0);
+        return bytes ? QVariant(*bytes) : QVariant();
+    }
+    case Kind::Text: {
+        const std::optional<QByteArray> text =
+            readParts(statement, column, SQL_C_WCHAR, SQLLEN(sizeof(SQLWCHAR)));
+        if (!text)
+            return {};
+        return fromSqlWChar(reinterpret_cast<const SQLWCHAR *>(text->constData()),
+                            text->size() / qsizetype(sizeof(SQLWCHAR)));
+    }
+    }
+    return {};
+}
+
+QList<Column> describeColumns(SQLHSTMT statement, SQLSMALLINT count)
+{
+    QList<Column> columns;
+    for (SQLUSMALLINT i = 1; i <= SQLUSMALLINT(count); ++i) {
+        std::vector<SQLWCHAR> name(256);
+        SQLSMALLINT nameLength = 0;
+        SQLSMALLINT sqlType = 0;
+        SQLULEN size = 0;
+        SQLSMALLINT digits = 0;
+        SQLSMALLINT nullable = 0;
+        SQLRETURN r = SQLDescribeColW(statement, i, name.data(), SQLSMALLINT(name.size()),
+                                      &nameLength, &sqlType, &size, &digits, &nullable);
+        if (SQL_SUCCEEDED(r) && qsizetype(nameLength) >= qsizetype(name.size())) {
+            name.resize(size_t(nameLength) + 1);
+            r = SQLDescribeColW(statement, i, name.data(), SQLSMALLINT(name.size()), &nameLength,
+                                &sqlType, &size, &digits, &nullable);
+        }
+        if (!SQL_SUCCEEDED(r))
+            throw statementError(statement, r);
+        SQLLEN isUnsigned = SQL_FALSE;
+        SQLColAttributeW(statement, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
+        columns.append({fromSqlWChar(name.data(), nameLength), kindOf(sqlType, isUnsigned)});
+    }
+    return columns;
 }
 
 class OdbcCursor final : public Cursor
 {
 public:
-    OdbcCursor(Session *session, QSqlQuery &&query) : m_session(session), m_query(std::move(query))
+    OdbcCursor(Session *session, QList<Column> columns)
+        : m_session(session), m_statement(session->statement), m_columns(std::move(columns))
     {
-        const QSqlRecord record = m_query->record();
-        for (int i = 0; i < record.count(); ++i)
-            m_names.append(record.fieldName(i));
         m_session->active = this;
     }
     ~OdbcCursor() override { release(); }
 
     bool fetch() override
     {
-        if (m_query) {
+        if (m_statement) {
             if (readRow(m_row))
                 return true;
             release();
@@ -155,8 +351,11 @@ public:
         }
         return false;
     }
-    int columnCount() const override { return int(m_names.size()); }
-    QString columnName(int column) const override { return m_names.value(column); }
+    int columnCount() const override { return int(m_columns.size()); }
+    QString columnName(int column) const override
+    {
+        return column >= 0 && column < m_columns.size() ? m_columns[column].name : QString();
+    }
     QVariant value(int column) const override { return m_row.value(column); }
 
     // Another statement is about to be sent: the rows not yet read are taken
@@ -185,35 +384,39 @@ public:
 private:
     bool readRow(QVariantList &row)
     {
-        if (!m_query)
+        if (!m_statement)
             return false;
-        if (!m_query->next()) {
-            if (m_query->lastError().isValid()) {
-                const AppError error = statementError(*m_query);
-                release();
-                throw error;
-            }
-            return false;
+        try {
+            const SQLRETURN r = SQLFetch(m_statement);
+            if (r == SQL_NO_DATA)
+                return false;
+            if (!SQL_SUCCEEDED(r))
+                throw statementError(m_statement, r);
+            // Forward-only drivers hand out the columns of a row in order
+            // only, so the whole row is read at once.
+            row.resize(m_columns.size());
+            for (qsizetype i = 0; i < m_columns.size(); ++i)
+                row[i] = readValue(m_statement, SQLUSMALLINT(i + 1), m_columns[i].kind);
+            return true;
+        } catch (const AppError &) {
+            release();
+            throw;
         }
-        row.resize(m_names.size());
-        for (int i = 0; i < m_names.size(); ++i)
-            row[i] = m_query->isNull(i) ? QVariant() : m_query->value(i);
-        return true;
     }
 
     void release()
     {
-        if (m_query) {
-            m_query->finish();
-            m_query.reset();
+        if (m_statement) {
+            SQLFreeStmt(m_statement, SQL_CLOSE);
+            m_statement = SQL_NULL_HSTMT;
         }
         if (m_session && m_session->active == this)
             m_session->active = nullptr;
     }
 
     Session *m_session;
-    std::optional<QSqlQuery> m_query;
-    QStringList m_names;
+    SQLHSTMT m_statement;
+    QList<Column> m_columns;
     QVariantList m_row;
     QList<QVariantList> m_rest;
     std::optional<AppError> m_pendingError;
@@ -238,18 +441,64 @@ struct OdbcProvider::Impl
             throw AppError(kProviderFailure, QStringLiteral("数据库连接未打开。"));
     }
 
-    // FreeTDS serves one result at a time per connection.
-    void freeConnection()
+    // FreeTDS serves one result at a time per connection; the statement
+    // handle is made ready for the next statement.
+    SQLHSTMT freeStatement()
     {
+        requireOpen();
         if (session.active)
             session.active->detach();
+        SQLFreeStmt(session.statement, SQL_CLOSE);
+        return session.statement;
     }
 
-    QSqlQuery newQuery() const
+    // Runs a statement; the number of columns of its first result.
+    SQLSMALLINT run(const QString &sql)
     {
-        QSqlQuery query(session.database());
-        query.setForwardOnly(true);
-        return query;
+        const SQLHSTMT statement = freeStatement();
+        const SQLRETURN r = SQLExecDirectW(statement, toSqlWChar(sql), SQLINTEGER(sql.size()));
+        check(statement, r);
+        SQLSMALLINT columns = 0;
+        if (r != SQL_NO_DATA)
+            check(statement, SQLNumResultCols(statement, &columns));
+        return columns;
+    }
+
+    void endTransaction(SQLSMALLINT completion)
+    {
+        freeStatement();
+        if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, session.connection, completion)))
+            throw connectionError(SQL_HANDLE_DBC, session.connection,
+                                  QStringLiteral("未能结束事务。"));
+        setAutoCommit(true);
+    }
+
+    void setAutoCommit(bool on)
+    {
+        const SQLRETURN r = SQLSetConnectAttrW(
+            session.connection, SQL_ATTR_AUTOCOMMIT,
+            reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF),
+            SQL_IS_UINTEGER);
+        if (!SQL_SUCCEEDED(r))
+            throw connectionError(SQL_HANDLE_DBC, session.connection,
+                                  QStringLiteral("未能切换事务方式。"));
+    }
+
+    void freeHandles()
+    {
+        if (session.statement)
+            SQLFreeHandle(SQL_HANDLE_STMT, session.statement);
+        if (session.connection) {
+            if (session.open)
+                SQLDisconnect(session.connection);
+            SQLFreeHandle(SQL_HANDLE_DBC, session.connection);
+        }
+        if (session.environment)
+            SQLFreeHandle(SQL_HANDLE_ENV, session.environment);
+        session.statement = SQL_NULL_HSTMT;
+        session.connection = SQL_NULL_HDBC;
+        session.environment = SQL_NULL_HENV;
+        session.open = false;
     }
 };
 
@@ -263,32 +512,44 @@ OdbcProvider::~OdbcProvider()
 void OdbcProvider::open(const QString &connectionString)
 {
     close();
+    // The string goes to the driver manager exactly as built: no file DSN,
+    // DSN or driver is guessed from what a server name or password holds.
     const QString odbcString = odbcConnectionStringFor(connectionString);
-    const QString name = QStringLiteral("fatotal-odbc-%1").arg(++connectionSerial);
-    QString failure;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
-        if (!db.isValid()) {
-            failure = QStringLiteral("未能加载 QODBC 数据库驱动程序。");
-        } else {
-            // Given whole as the database name, the string goes to
-            // SQLDriverConnect as it stands; user name and password stay
-            // unset, since the driver would append them unquoted.
-            db.setDatabaseName(odbcString);
-            // ODBC 3 states (42S01, not S0001); both are numbered alike.
-            db.setConnectOptions(
-                QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3")
-                    .arg(kLoginTimeoutSeconds));
-            if (db.open()) {
-                d->session.connectionName = name;
-                d->session.open = true;
-                return;
-            }
-            failure = connectionError(db.lastError()).description();
-        }
+    Session &s = d->session;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &s.environment))) {
+        s.environment = SQL_NULL_HENV;
+        throw AppError(kProviderFailure, QStringLiteral("未能加载 ODBC 驱动程序管理器。"));
     }
-    QSqlDatabase::removeDatabase(name);
-    throw AppError(kProviderFailure, failure);
+    try {
+        // ODBC 3 states (42S01, not S0001); both are numbered alike.
+        if (!SQL_SUCCEEDED(SQLSetEnvAttr(s.environment, SQL_ATTR_ODBC_VERSION,
+                                         reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)) ||
+            !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, s.environment, &s.connection))) {
+            s.connection = SQL_NULL_HDBC;
+            throw connectionError(SQL_HANDLE_ENV, s.environment,
+                                  QStringLiteral("未能加载 ODBC 驱动程序管理器。"));
+        }
+        // Drivers without a login timeout (the file databases' own) simply
+        // go without.
+        SQLSetConnectAttrW(s.connection, SQL_ATTR_LOGIN_TIMEOUT,
+                           reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), SQL_IS_UINTEGER);
+        SQLSMALLINT completedLength = 0;
+        const SQLRETURN r = SQLDriverConnectW(s.connection, nullptr, toSqlWChar(odbcString),
+                                              SQLSMALLINT(odbcString.size()), nullptr, 0,
+                                              &completedLength, SQL_DRIVER_NOPROMPT);
+        if (!SQL_SUCCEEDED(r))
+            throw connectionError(SQL_HANDLE_DBC, s.connection,
+                                  QStringLiteral("未能连接到数据库。"));
+        s.open = true;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, s.connection, &s.statement))) {
+            s.statement = SQL_NULL_HSTMT;
+            throw connectionError(SQL_HANDLE_DBC, s.connection,
+                                  QStringLiteral("未能分配语句句柄。"));
+        }
+    } catch (...) {
+        d->freeHandles();
+        throw;
+    }
 }
 
 void OdbcProvider::close()
@@ -296,12 +557,7 @@ void OdbcProvider::close()
     if (d->session.active)
         d->session.active->abandon();
     d->session.active = nullptr;
-    if (d->session.connectionName.isEmpty())
-        return;
-    d->session.database().close();
-    QSqlDatabase::removeDatabase(d->session.connectionName);
-    d->session.connectionName.clear();
-    d->session.open = false;
+    d->freeHandles();
 }
 
 bool OdbcProvider::isOpen() const
@@ -311,54 +567,36 @@ bool OdbcProvider::isOpen() const
 
 void OdbcProvider::execute(const QString &sql)
 {
-    d->requireOpen();
-    d->freeConnection();
-    QSqlQuery query = d->newQuery();
-    if (!query.exec(sql))
-        throw statementError(query);
-    drainResults(query);
+    d->run(sql);
+    drainResults(d->session.statement);
 }
 
 std::unique_ptr<Cursor> OdbcProvider::query(const QString &sql)
 {
-    d->requireOpen();
-    d->freeConnection();
-    QSqlQuery query = d->newQuery();
-    if (!query.exec(sql))
-        throw statementError(query);
-    if (!query.isSelect()) {
+    const SQLSMALLINT columns = d->run(sql);
+    const SQLHSTMT statement = d->session.statement;
+    if (columns == 0) {
         // The statement has run; it returned no rows.
-        drainResults(query);
+        drainResults(statement);
         return nullptr;
     }
-    return std::make_unique<OdbcCursor>(&d->session, std::move(query));
+    return std::make_unique<OdbcCursor>(&d->session, describeColumns(statement, columns));
 }
 
 void OdbcProvider::beginTransaction()
 {
-    d->requireOpen();
-    d->freeConnection();
-    QSqlDatabase db = d->session.database();
-    if (!db.transaction())
-        throw connectionError(db.lastError());
+    d->freeStatement();
+    d->setAutoCommit(false);
 }
 
 void OdbcProvider::commitTransaction()
 {
-    d->requireOpen();
-    d->freeConnection();
-    QSqlDatabase db = d->session.database();
-    if (!db.commit())
-        throw connectionError(db.lastError());
+    d->endTransaction(SQL_COMMIT);
 }
 
 void OdbcProvider::rollbackTransaction()
 {
-    d->requireOpen();
-    d->freeConnection();
-    QSqlDatabase db = d->session.database();
-    if (!db.rollback())
-        throw connectionError(db.lastError());
+    d->endTransaction(SQL_ROLLBACK);
 }
 
 } // namespace fa

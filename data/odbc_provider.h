@@ -4,10 +4,11 @@
 
 namespace fa {
 
-// SQL Server through ODBC (FreeTDS on Linux): the OLE DB connection string is
-// turned into an ODBC one (conn_strings.h). Every result is read forward
-// only; since FreeTDS serves one result at a time per connection, a result
-// still being read is taken into memory before the next statement is sent.
+// SQL Server through the ODBC driver manager (FreeTDS on Linux): the OLE DB
+// connection string is turned into an ODBC one (conn_strings.h) and handed to
+// SQLDriverConnect as it stands. Every result is read forward only; since
+// FreeTDS serves one result at a time per connection, a result still being
+// read is taken into memory before the next statement is sent.
 class OdbcProvider final : public Provider
 {
 public:

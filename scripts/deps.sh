@@ -3,7 +3,7 @@
 # Uses sudo unless already root; does nothing when everything is there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-odbc odbcinst
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev odbcinst
           libsqlite3-dev sqlite3 unixodbc-dev tdsodbc fonts-wqy-microhei)
 
 missing=()
