@@ -1,5 +1,7 @@
 #include "data/jet_sql.h"
 
+#include "data/app_error.h"
+
 #include <QDate>
 #include <QRegularExpression>
 #include <QTime>
@@ -69,8 +71,9 @@ std::optional<QString> storedDate(QStringView inside)
 }
 
 // Index of the first character after a quoted run that starts at `begin`
-// and ends with `close`; a doubled `close` stays inside when `doubled`.
-qsizetype skipQuoted(QStringView sql, qsizetype begin, QChar close, bool doubled)
+// and ends with `close`; a doubled `close` stays inside when `doubled`. A run
+// that never ends runs to the end of the text and leaves `*closed` false.
+qsizetype skipQuoted(QStringView sql, qsizetype begin, QChar close, bool doubled, bool *closed)
 {
     qsizetype i = begin + 1;
     while (i < sql.size()) {
@@ -83,7 +86,23 @@ qsizetype skipQuoted(QStringView sql, qsizetype begin, QChar close, bool doubled
         }
         ++i;
     }
+    *closed = false;
     return sql.size();
+}
+
+// The start of the statement's text from `begin`, for a message.
+QString excerpt(QStringView sql, qsizetype begin)
+{
+    constexpr qsizetype kLength = 40;
+    const QStringView rest = sql.sliced(begin);
+    if (rest.size() <= kLength)
+        return rest.toString();
+    return rest.first(kLength).toString() + QStringLiteral("…");
+}
+
+[[noreturn]] void refuse(const QString &what, QStringView sql, qsizetype begin)
+{
+    throw AppError(kErrorsInCommand, what + excerpt(sql, begin));
 }
 
 } // namespace
@@ -98,6 +117,7 @@ QList<Token> tokenize(QStringView sql)
         const QChar next = i + 1 < n ? sql[i + 1] : QChar();
         qsizetype end = i + 1;
         Token::Kind kind = Token::Symbol;
+        bool closed = true;
         if (c.isSpace()) {
             kind = Token::Space;
             while (end < n && sql[end].isSpace())
@@ -110,18 +130,19 @@ QList<Token> tokenize(QStringView sql)
             kind = Token::Comment;
             const qsizetype close = sql.indexOf(u"*/", i + 2);
             end = close < 0 ? n : close + 2;
+            closed = close >= 0;
         } else if (c == QLatin1Char('\'')) {
             kind = Token::Text;
-            end = skipQuoted(sql, i, c, true);
+            end = skipQuoted(sql, i, c, true, &closed);
         } else if (c == QLatin1Char('"')) {
             kind = Token::QuotedText;
-            end = skipQuoted(sql, i, c, true);
+            end = skipQuoted(sql, i, c, true, &closed);
         } else if (c == QLatin1Char('[')) {
             kind = Token::Name;
-            end = skipQuoted(sql, i, QLatin1Char(']'), false);
+            end = skipQuoted(sql, i, QLatin1Char(']'), false, &closed);
         } else if (c == QLatin1Char('`')) {
             kind = Token::Name;
-            end = skipQuoted(sql, i, c, false);
+            end = skipQuoted(sql, i, c, false, &closed);
         } else if (isAsciiDigit(c) || (c == QLatin1Char('.') && isAsciiDigit(next))) {
             kind = Token::Number;
             while (end < n && (isAsciiDigit(sql[end]) || sql[end] == QLatin1Char('.')))
@@ -147,7 +168,7 @@ QList<Token> tokenize(QStringView sql)
                 end = close + 1;
             }
         }
-        tokens.append(Token{kind, i, end - i});
+        tokens.append(Token{kind, i, end - i, closed});
         i = end;
     }
     return tokens;
@@ -161,8 +182,8 @@ namespace {
 class UpdateRewriter
 {
 public:
-    UpdateRewriter(const QList<Token> &tokens, const std::vector<QString> &pieces)
-        : m_tokens(tokens), m_pieces(pieces), m_dropped(tokens.size(), false)
+    UpdateRewriter(QStringView sql, const QList<Token> &tokens, const std::vector<QString> &pieces)
+        : m_sql(sql), m_tokens(tokens), m_pieces(pieces), m_dropped(tokens.size(), false)
     {}
 
     // The rewritten statement, or nothing when it is no joined UPDATE.
@@ -199,6 +220,7 @@ private:
     // The name inside [ ] or ` `, or the word itself.
     QString bareName(int t) const;
 
+    QStringView m_sql;
     const QList<Token> &m_tokens;
     const std::vector<QString> &m_pieces;
     std::vector<bool> m_dropped;
@@ -253,6 +275,21 @@ std::optional<QString> UpdateRewriter::rewrite()
     if (semicolon)
         sig.pop_back();
 
+    // Where parentheses do not pair up, the parts of a joined UPDATE cannot
+    // be told apart; moving them about would make another statement of it.
+    bool hasJoin = false;
+    bool hasSet = false;
+    bool balanced = true;
+    for (int s = 1, depth = 0; s < int(sig.size()); ++s) {
+        depth += depthStep(sig[s]);
+        balanced = balanced && depth >= 0 && (s + 1 < int(sig.size()) || depth == 0);
+        hasJoin = hasJoin || isWord(sig[s], "JOIN");
+        hasSet = hasSet || isWord(sig[s], "SET");
+    }
+    if (hasJoin && hasSet && !balanced)
+        refuse(QStringLiteral("联接的 UPDATE 语句中括号不配对："), m_sql,
+               m_tokens[sig.front()].begin);
+
     // The SET that ends the table part, outside any parentheses.
     int set = -1;
     bool anyJoin = false;
@@ -264,6 +301,11 @@ std::optional<QString> UpdateRewriter::rewrite()
     }
     if (set < 0 || !anyJoin)
         return std::nullopt;
+    // A second statement would be glued to the moved join conditions.
+    for (int t : sig) {
+        if (isSymbol(t, ';'))
+            throw AppError(kErrorsInCommand, QStringLiteral("在 SQL 语句结尾之后找到字符。"));
+    }
 
     // Jet nests joins to the left in parentheses, ((t JOIN u ON …) JOIN v
     // ON …); joins associate to the left anyway, so those parentheses go.
@@ -280,6 +322,13 @@ std::optional<QString> UpdateRewriter::rewrite()
         }
         if (close == region.end())
             return std::nullopt;
+        // Only parentheses around the whole of a join may go: anywhere else
+        // dropping them would glue the words on either side together.
+        bool inner = true;
+        if (close + 1 != region.end() &&
+            joinOperator(region, int(close + 1 - region.begin()), &inner) < 0)
+            refuse(QStringLiteral("联接的 UPDATE 语句中括号的位置不对："), m_sql,
+                   m_tokens[region.front()].begin);
         m_dropped[*close] = true;
         m_dropped[region.front()] = true;
         region.erase(close);
@@ -403,6 +452,15 @@ QString translate(const QString &sql)
     pieces.reserve(tokens.size());
     bool changed = false;
     for (const Token &t : tokens) {
+        if (!t.closed && t.kind == Token::Comment)
+            refuse(QStringLiteral("SQL 语句中的注释没有结束："), sql, t.begin);
+        if (!t.closed && t.kind == Token::Name)
+            refuse(QStringLiteral("SQL 语句中的名称没有结束："), sql, t.begin);
+        if (!t.closed)
+            refuse(QStringLiteral("SQL 语句中的文本没有结束："), sql, t.begin);
+        // Outside texts and names, '#' only ever opens a date literal.
+        if (t.kind == Token::Symbol && sql[t.begin] == QLatin1Char('#'))
+            refuse(QStringLiteral("SQL 语句中的日期无法识别："), sql, t.begin);
         QString piece = sql.mid(t.begin, t.length);
         if (t.kind == Token::Date) {
             piece = *storedDate(QStringView(piece).sliced(1, piece.size() - 2));
@@ -413,7 +471,7 @@ QString translate(const QString &sql)
         }
         pieces.push_back(piece);
     }
-    if (std::optional<QString> update = UpdateRewriter(tokens, pieces).rewrite())
+    if (std::optional<QString> update = UpdateRewriter(sql, tokens, pieces).rewrite())
         return *update;
     if (!changed)
         return sql;

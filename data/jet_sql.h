@@ -23,10 +23,11 @@ struct Token
     Kind kind;
     qsizetype begin;
     qsizetype length;
+    bool closed = true; // false for a text, name or /* comment that never ends
 };
 
 // Splits a statement into tokens; the tokens cover the text without gaps.
-// An unterminated text or name runs to the end.
+// An unterminated text, name or comment runs to the end and is not closed.
 QList<Token> tokenize(QStringView sql);
 
 // Rewrites a statement of the file database's dialect (Jet SQL) into the SQL
@@ -36,7 +37,12 @@ QList<Token> tokenize(QStringView sql);
 // - "…" texts become '…' texts;
 // - UPDATE t INNER JOIN u ON c SET s [WHERE w] becomes
 //   UPDATE t SET s FROM u WHERE (c) [AND (w)].
-// Everything else passes through unchanged, and a text that does not parse
+// Everything else passes through unchanged. A statement that cannot be
+// split into tokens completely (a text, name, comment or date literal that
+// does not end, a '#' that starts no date) is refused with an AppError
+// kErrorsInCommand, and so is a joined UPDATE that the rewrite would have to
+// guess at: unbalanced parentheses, parentheses around the tables that do not
+// close a join, or a ';' before its end. Any other text that does not parse
 // as expected is left for SQLite to report.
 QString translate(const QString &sql);
 

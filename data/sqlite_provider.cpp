@@ -5,6 +5,7 @@
 #include "data/jet_functions.h"
 #include "data/jet_sql.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
@@ -365,9 +366,16 @@ QString SqliteProvider::dataSource(const QString &connectionString)
 void SqliteProvider::open(const QString &connectionString)
 {
     close();
-    const QString path = dataSource(connectionString);
-    if (path.isEmpty())
+    const QString named = dataSource(connectionString);
+    if (named.isEmpty())
         throw AppError(kProviderFailure, QStringLiteral("连接字符串中没有指定数据库文件。"));
+    // A relative path would depend on the working folder, and one that begins
+    // with "file:" would be read by SQLite as a URI naming another file than
+    // the one checked here. An absolute path begins with "/" (or a drive) and
+    // is always taken as a path, whatever URI defaults SQLite was built with.
+    if (QDir::isRelativePath(named))
+        throw AppError(kProviderFailure, QStringLiteral("数据库文件的路径不完整：") + named);
+    const QString path = QDir::cleanPath(named);
     // The tool never creates a database: a missing file is an error, and
     // SQLite is asked to open, not to create.
     const QFileInfo info(path);
@@ -471,7 +479,8 @@ void createDatabaseFile(const QString &path)
     if (QFileInfo::exists(path))
         throw AppError(kProviderFailure, QStringLiteral("文件已存在：") + path);
     sqlite3 *db = nullptr;
-    const QByteArray name = path.toUtf8();
+    // Absolute, so that SQLite never reads a name beginning with "file:" as a URI.
+    const QByteArray name = QFileInfo(path).absoluteFilePath().toUtf8();
     int rc =
         sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     // Writing the header makes the file a database of its own: an empty file

@@ -5,6 +5,7 @@
 #include "data/dialect.h"
 #include "platform/platform.h"
 
+#include <QDir>
 #include <QRegularExpression>
 
 namespace fa {
@@ -33,8 +34,11 @@ AccountYearDatabase resolveFile(const QString &account, const QString &year)
               DoubleQuotes(account) + QLatin1Char('\'');
     if (!RunSql(*WorkRs, SqlText, *SysConn))
         RaiseAppError(kOpenSystemError);
-    const QString file = AccountYearFilePath(WorkRs->Fields(0).toString(), account, year);
-    if (!AccountYearFileExists(file))
+    const QString dataPath = WorkRs->Fields(0).toString();
+    const QString file = AccountYearFilePath(dataPath, account, year);
+    // Without a data path the joined path would point into the root folder,
+    // which is no account set's folder: report it without looking there.
+    if (dataPath.isEmpty() || !AccountYearFileExists(file))
         RaiseAppError(QStringLiteral("没有发现") + file);
     return {file, JetConnPrefix + file};
 }
@@ -100,6 +104,10 @@ QString WithCatalog(const QString &sysConnStr, const QString &database)
 bool AccountYearFileExists(const QString &path)
 {
     if (platform().separator() == QLatin1String("/") && isWindowsPath(path))
+        return false;
+    // A relative path ("file:/…" is one) would be looked up in whatever folder
+    // the program was started from.
+    if (QDir::isRelativePath(path))
         return false;
     return platform().isOrdinaryFile(path);
 }

@@ -17,8 +17,9 @@ QString SqlServerSystemConnStr(const QString &server, const QString &password);
 // either kind.
 QString AccountYearFilePath(const QString &dataPath, const QString &account, const QString &year);
 
-// True when the account-year file exists as an ordinary file. A Windows drive
-// or network path names nothing on a system that uses "/".
+// True when the account-year file exists as an ordinary file under an
+// absolute path. A Windows drive or network path names nothing on a system
+// that uses "/"; a relative one is never looked up.
 bool AccountYearFileExists(const QString &path);
 
 // SysConnStr with the catalog field "Initial Catalog=KVSYSTEM" pointed at
@@ -36,7 +37,8 @@ struct AccountYearDatabase
 // Resolves the account-year database on the open system connection, in the
 // mode IsAccess names: the file kvdata.mdb under the account set's data path,
 // or the database kvdata_<id>_<year> on the system database's server. Closes
-// WorkRs on success. Throws AppError: "打开系统库错误", "没有发现" + path,
+// WorkRs on success. Throws AppError: "打开系统库错误", "没有发现" + path
+// (also for an account set without a data path, without looking there),
 // "没有发现数据库" + name, or the provider's error for an account set without
 // a row.
 AccountYearDatabase ResolveAccountYear(const QString &account, const QString &year);

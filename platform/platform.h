@@ -24,6 +24,11 @@ public:
     virtual bool isOrdinaryFile(const QString &path) = 0;
     // The separator the system directory uses ("/" or "\").
     virtual QString separator() = 0;
+    // True when standard input is a terminal that someone types on.
+    virtual bool inputIsTerminal() = 0;
+    // Stops (false) or resumes (true) the terminal on standard input showing
+    // what is typed, for a password. False when there is no such terminal.
+    virtual bool setInputEcho(bool on) = 0;
 };
 
 // The platform in force: the installed fake, else the system's own side.

@@ -1,12 +1,15 @@
 #include "platform/platform.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <csignal>
 #include <memory>
+#include <termios.h>
 #include <unistd.h>
 
 namespace fa {
@@ -32,6 +35,57 @@ QString userName()
     return name;
 }
 
+// The value of one key in one section of an INI-style file, exactly as
+// written: everything after the first "=" to the end of the line, as the
+// registry of Windows hands a value over. Neither ';', '\', ',' nor a leading
+// '@' means anything in it. Section and key are matched without regard to
+// case, as registry names are; a later line of the key wins. Null when the
+// file, the section or the key is missing.
+QString rawIniValue(const QString &fileName, QByteArrayView section, QByteArrayView key)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString value;
+    bool inSection = false;
+    bool firstLine = true;
+    while (!file.atEnd()) {
+        QByteArray line = file.readLine();
+        // Editors on Windows like to start the file with a byte-order mark.
+        if (firstLine && line.startsWith("\xEF\xBB\xBF"))
+            line.remove(0, 3);
+        firstLine = false;
+        if (line.endsWith('\n'))
+            line.chop(1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.startsWith('[')) {
+            inSection =
+                trimmed.endsWith(']') &&
+                trimmed.sliced(1, trimmed.size() - 2).compare(section, Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (inSection && equals > 0 &&
+            line.first(equals).trimmed().compare(key, Qt::CaseInsensitive) == 0)
+            value = QString::fromUtf8(line.sliced(equals + 1));
+    }
+    return value;
+}
+
+// Typing the password with the echo off, the terminal must get its echo back
+// even when the operator gives up with Ctrl+C.
+termios inputModeBeforePassword;
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void restoreEchoAndEnd(int signal)
+{
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &inputModeBeforePassword);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal); // delivered with the default action once this returns
+}
+
 } // namespace
 
 class PosixPlatform final : public Platform
@@ -40,9 +94,11 @@ public:
     QString systemDirectory() override
     {
         // Set by the tests and the demo to point at a prepared folder.
+        // A relative folder is taken from where the program starts; the
+        // files under it are looked up by absolute paths only.
         const QString configured = qEnvironmentVariable("FATOTAL_SYSTEM_DIR");
         if (!configured.isEmpty())
-            return QDir::cleanPath(configured);
+            return QDir(configured).absolutePath();
         return defaultSystemDirectory();
     }
 
@@ -55,30 +111,20 @@ public:
     // (the first folder of XDG_CONFIG_DIRS, /etc/xdg by default), as
     //     [V8.21]
     //     Login\SAPASS=the password
-    // Qt writes the group separator of the key inside a section as '\'. A
-    // password with a comma, a quote or blanks at its ends is written in
-    // double quotes: SAPASS="a,b".
+    // The value is read as the registry would give it, not through the INI
+    // syntax of QSettings, which would cut "p;w" to "p" and "a\b" to "a".
+    // Blanks around it are dropped: trailing blanks cannot be seen in the
+    // file. A password that must keep blanks at its ends is written in
+    // double quotes, SAPASS=" pw "; only that outer pair is removed.
     QString savedSaPassword() override
     {
-        const QSettings settings(QSettings::NativeFormat, QSettings::SystemScope,
-                                 QStringLiteral("Korvane"), QStringLiteral("WF"));
-        const QVariant value = settings.value(QStringLiteral("V8.21/Login/SAPASS"));
-        QString password;
-        switch (value.typeId()) {
-        case QMetaType::QString:
-            password = value.toString();
-            break;
-        case QMetaType::QStringList:
-            // Written with commas and without quotes: the file format reads a
-            // list, whose parts the commas joined.
-            password = value.toStringList().join(QLatin1Char(','));
-            break;
-        case QMetaType::QByteArray:
-            password = QString::fromUtf8(value.toByteArray());
-            break;
-        default:
-            break;
-        }
+        const QString fileName = QSettings(QSettings::NativeFormat, QSettings::SystemScope,
+                                           QStringLiteral("Korvane"), QStringLiteral("WF"))
+                                     .fileName();
+        QString password = rawIniValue(fileName, "V8.21", "Login\\SAPASS").trimmed();
+        if (password.size() >= 2 && password.startsWith(QLatin1Char('"')) &&
+            password.endsWith(QLatin1Char('"')))
+            password = password.sliced(1, password.size() - 2);
         return password.trimmed().isEmpty() ? QString() : password;
     }
 
@@ -105,6 +151,27 @@ public:
     }
 
     QString separator() override { return QStringLiteral("/"); }
+
+    bool inputIsTerminal() override { return ::isatty(STDIN_FILENO) == 1; }
+
+    bool setInputEcho(bool on) override
+    {
+        termios mode;
+        if (::tcgetattr(STDIN_FILENO, &mode) != 0)
+            return false;
+        if (!on) {
+            inputModeBeforePassword = mode;
+            for (int signal : kEndingSignals)
+                std::signal(signal, restoreEchoAndEnd);
+            mode.c_lflag &= ~tcflag_t(ECHO);
+            return ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) == 0;
+        }
+        mode.c_lflag |= ECHO;
+        const bool done = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) == 0;
+        for (int signal : kEndingSignals)
+            std::signal(signal, SIG_DFL);
+        return done;
+    }
 
 private:
     std::unique_ptr<QLockFile> m_lock;

@@ -75,6 +75,23 @@ public:
 
     QString separator() override { return QStringLiteral("\\"); }
 
+    // A console on standard input; a pipe or a file is none.
+    bool inputIsTerminal() override
+    {
+        DWORD mode = 0;
+        return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+    }
+
+    bool setInputEcho(bool on) override
+    {
+        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        DWORD mode = 0;
+        if (!GetConsoleMode(input, &mode))
+            return false;
+        mode = on ? (mode | ENABLE_ECHO_INPUT) : (mode & ~DWORD(ENABLE_ECHO_INPUT));
+        return SetConsoleMode(input, mode) != 0;
+    }
+
 private:
     HANDLE m_mutex = nullptr;
     bool m_checked = false;

@@ -14,6 +14,7 @@ FakePlatform::~FakePlatform()
 
 bool FakePlatform::isOrdinaryFile(const QString &path)
 {
+    lookedUp << path;
     const QFileInfo info(path);
     return info.exists() && info.isFile() && !info.isHidden();
 }

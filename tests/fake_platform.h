@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <QString>
+#include <QStringList>
 
 // A platform whose answers the test sets. Installed for its lifetime.
 class FakePlatform final : public fa::Platform
@@ -23,7 +24,11 @@ public:
     QString computerName() override { return computerNameValue; }
     QString savedSaPassword() override { return savedSaPasswordValue; }
     bool anotherInstanceRunning() override { return anotherInstance; }
+    QStringList lookedUp; // every path isOrdinaryFile was asked about
+
     // The real file system's answer.
     bool isOrdinaryFile(const QString &path) override;
     QString separator() override { return separatorValue; }
+    bool inputIsTerminal() override { return false; }
+    bool setInputEcho(bool) override { return false; }
 };

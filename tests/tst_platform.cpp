@@ -86,6 +86,17 @@ private slots:
         QTest::newRow("unquoted comma") << QByteArray("[V8.21]\nLogin\\SAPASS=a,b\n") << "a,b";
         QTest::newRow("Chinese") << QByteArray("[V8.21]\nLogin\\SAPASS=口令\n")
                                  << QStringLiteral("口令");
+        // As written, as the registry would hand it over: nothing in the
+        // value is syntax.
+        QTest::newRow("semicolon") << QByteArray("[V8.21]\nLogin\\SAPASS=p;w\n") << "p;w";
+        QTest::newRow("backslash") << QByteArray("[V8.21]\nLogin\\SAPASS=a\\b\n") << "a\\b";
+        QTest::newRow("at sign") << QByteArray("[V8.21]\nLogin\\SAPASS=@Invalid()\n")
+                                 << "@Invalid()";
+        QTest::newRow("quoted, inside as written")
+            << QByteArray("[V8.21]\nLogin\\SAPASS=\"q\\\"d\"\n") << "q\\\"d";
+        QTest::newRow("blanks, CR LF, byte-order mark, no final line end")
+            << QByteArray("\xEF\xBB\xBF[V8.21]\r\n Login\\SAPASS = a=b \t\r\n[V8.3]\r\nx=y")
+            << "a=b";
     }
     void savedPasswordFromTheSystemSettingsFile()
     {

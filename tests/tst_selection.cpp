@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -202,6 +203,14 @@ private slots:
                                << "";
         QTest::newRow("posix, trailing /") << "DATA/"
                                            << "";
+        // Not a URI: a relative path that no working folder may complete.
+        QTest::newRow("file: prefix") << "file:DATA"
+                                      << "file:DATA/ZT001/2002/kvdata.mdb";
+        // No data path: reported, never looked for in the root folder.
+        QTest::newRow("empty") << ""
+                               << "/ZT001/2002/kvdata.mdb";
+        QTest::newRow("null") << "NULL"
+                              << "/ZT001/2002/kvdata.mdb";
     }
 
     void storedDataPathForms()
@@ -209,15 +218,20 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(QString, missing);
         stored.replace(QStringLiteral("DATA"), m_files->dataPath());
+        missing.replace(QStringLiteral("DATA"), m_files->dataPath());
         m_files->createSystemDb();
         m_files->addAccount(QStringLiteral("001"), stored);
+        if (stored == QLatin1String("NULL"))
+            guitest::execOn(m_files->defaultSystemDb(),
+                            {QStringLiteral("UPDATE UA_Account SET cAcc_Path = NULL")});
         m_files->addYear(QStringLiteral("001"), 2002);
         const QString file = m_files->createAccountYearDb(QStringLiteral("001"), 2002);
-        // Even a file whose name spells the Windows path is not that path.
+        // Even a file whose name spells the Windows path (or the relative
+        // one) is not that path.
         const QString previous = QDir::currentPath();
         QDir::setCurrent(m_files->root());
-        if (!missing.isEmpty())
-            QFile(missing).open(QIODevice::WriteOnly);
+        if (QDir::isRelativePath(missing) && QDir().mkpath(QFileInfo(missing).path()))
+            QFile::copy(file, missing);
         refresh();
         QDir::setCurrent(previous);
         if (missing.isEmpty()) {
@@ -226,6 +240,7 @@ private slots:
         } else {
             QCOMPARE(m_dialogs.messages, QStringList{QStringLiteral("没有发现") + missing});
             QVERIFY(location().isEmpty());
+            QVERIFY(!m_files->platform.lookedUp.contains(missing));
         }
     }
 

@@ -118,6 +118,22 @@ private slots:
         }
     }
 
+    // Only an absolute path names a database: "file:" + path is a relative
+    // path, never a URI, even where a folder "file:" holds a copy.
+    void openTakesOnlyAbsolutePaths()
+    {
+        const QString path = newDatabase(QStringLiteral("absolute.mdb"));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        QDir().mkpath(QStringLiteral("file:") + m_dir.path());
+        QFile::copy(path, QStringLiteral("file:") + path);
+        SqliteProvider provider;
+        for (const QString &named :
+             {QStringLiteral("file:") + path, QStringLiteral("absolute.mdb")})
+            QCOMPARE(errorNumber([&] { provider.open(jet(named)); }), kProviderFailure);
+        QDir::setCurrent(previous);
+    }
+
     void createDatabaseFileRefusesAnExistingFile()
     {
         const QString path = newDatabase(QStringLiteral("once.mdb"));
