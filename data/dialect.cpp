@@ -2,19 +2,56 @@
 
 #include "data/db_state.h"
 
+#include <algorithm>
+
 namespace fa {
+
+QString FillPlaceholders(const QString &text,
+                         std::initializer_list<std::pair<QString, QString>> values,
+                         Qt::CaseSensitivity cs)
+{
+    QString result;
+    result.reserve(text.size());
+    const QStringView rest(text);
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        const std::pair<QString, QString> *found = nullptr;
+        for (const auto &entry : values) {
+            if (!entry.first.isEmpty() && rest.sliced(pos).startsWith(entry.first, cs) &&
+                (!found || entry.first.size() > found->first.size()))
+                found = &entry;
+        }
+        if (found) {
+            result += found->second;
+            pos += found->first.size();
+        } else {
+            result += text.at(pos);
+            ++pos;
+        }
+    }
+    return result;
+}
 
 QString FillPlaceholder(const QString &text, const QString &placeholder, const QString &value,
                         Qt::CaseSensitivity cs)
 {
-    QString result = text;
-    return result.replace(placeholder, value, cs);
+    return FillPlaceholders(text, {{placeholder, value}}, cs);
 }
 
 QString DoubleQuotes(const QString &value)
 {
     QString result = value;
     return result.replace(QLatin1Char('\''), QLatin1String("''"));
+}
+
+QString WholeNumberLiteral(const QString &value)
+{
+    const bool digits = !value.isEmpty() && std::all_of(value.cbegin(), value.cend(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
+    if (digits)
+        return value;
+    return QLatin1Char('\'') + DoubleQuotes(value) + QLatin1Char('\'');
 }
 
 QDateTime ZeroDate()

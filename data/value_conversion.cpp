@@ -19,13 +19,17 @@ namespace {
 
 QDateTime dateFromText(const QString &text)
 {
+    // Month, day and hour take one or two digits: a Chinese-locale Windows
+    // writes "2026-5-10 9:30:00" where the file database writes
+    // "2026-05-10 09:30:00".
     static const QStringList formats = {
-        QStringLiteral("yyyy-MM-dd HH:mm:ss"),
-        QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"),
+        QStringLiteral("yyyy-M-d H:mm:ss"),
+        QStringLiteral("yyyy-M-d H:mm:ss.zzz"),
         QStringLiteral("yyyy-MM-ddTHH:mm:ss"),
-        QStringLiteral("yyyy-MM-dd HH:mm"),
-        QStringLiteral("yyyy-MM-dd"),
+        QStringLiteral("yyyy-M-d H:mm"),
+        QStringLiteral("yyyy-M-d"),
         QStringLiteral("yyyy/M/d H:mm:ss"),
+        QStringLiteral("yyyy/M/d H:mm"),
         QStringLiteral("yyyy/M/d"),
         QStringLiteral("yyyyMMdd"),
     };
@@ -53,12 +57,19 @@ double NumberValue(const QVariant &value)
 {
     if (value.isNull())
         throw AppError(94, QStringLiteral("无效使用 Null"));
+    double number = 0;
     if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::LongLong ||
-        value.typeId() == QMetaType::Int)
-        return value.toDouble();
-    bool ok = false;
-    const double number = value.toString().trimmed().toDouble(&ok);
-    if (!ok)
+        value.typeId() == QMetaType::Int) {
+        number = value.toDouble();
+    } else {
+        bool ok = false;
+        number = value.toString().trimmed().toDouble(&ok);
+        if (!ok)
+            typeMismatch();
+    }
+    // "nan" and "inf" read as numbers but compare false with everything (or
+    // beyond every bound): a check on them would pass whatever it asks.
+    if (!std::isfinite(number))
         typeMismatch();
     return number;
 }

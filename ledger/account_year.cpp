@@ -64,10 +64,11 @@ AccountYearDatabase resolveServer(const QString &account, const QString &year)
 
 QString SqlServerSystemConnStr(const QString &server, const QString &password)
 {
-    const QString withServer =
-        FillPlaceholder(SqlServerConnTemplate, QStringLiteral("|1"), server, Qt::CaseSensitive);
-    return FillPlaceholder(withServer, QStringLiteral("|2"), QStringLiteral("KVSYSTEM"),
-                           Qt::CaseSensitive) +
+    // One pass: a server name holding "|2" stays as typed.
+    return FillPlaceholders(
+               SqlServerConnTemplate,
+               {{QStringLiteral("|1"), server}, {QStringLiteral("|2"), QStringLiteral("KVSYSTEM")}},
+               Qt::CaseSensitive) +
            password;
 }
 

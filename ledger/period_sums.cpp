@@ -77,10 +77,10 @@ QString PeriodSumsStatement(qint32 period, int kind)
         } else {
             // The cards entered from the start of the first period to rebuild
             // up to the end of this one, disposed or not.
-            text += LoadSqlString(YearToDateSums);
-            replaceAll(text, p2, DateLiteral(Periods[period].EndDate));
-            replaceAll(text, QStringLiteral("|3"),
-                       DateLiteral(Periods[Periods.lowerBound()].BeginDate));
+            text += FillPlaceholders(
+                LoadSqlString(YearToDateSums),
+                {{p2, DateLiteral(Periods[period].EndDate)},
+                 {QStringLiteral("|3"), DateLiteral(Periods[Periods.lowerBound()].BeginDate)}});
         }
         break;
     default:

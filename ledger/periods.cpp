@@ -108,9 +108,13 @@ void setPendingEventsHandler(std::function<void()> handler)
 
 bool LoadPeriods(const QString &account, const QString &year)
 {
-    SqlText = QStringLiteral("select iid,dbegin,dend from ua_period where cacc_id='") + account +
-              QStringLiteral("' ") + QStringLiteral("and iYear=") + year +
-              QStringLiteral(" order by iid");
+    // The account and year come from the operator or the command line.
+    SqlText = FillPlaceholders(
+        QStringLiteral("select iid,dbegin,dend from ua_period where cacc_id='|1' and iYear=|2 "
+                       "order by iid"),
+        {{QStringLiteral("|1"), DoubleQuotes(account)},
+         {QStringLiteral("|2"), WholeNumberLiteral(year)}},
+        Qt::CaseSensitive);
     if (!SysConn || !WorkRs || !RunSql(*WorkRs, SqlText, *SysConn))
         return false;
     Recordset &rs = *WorkRs;

@@ -24,8 +24,8 @@ bool createTable(int definition, const QString &dropStatement)
 
 QString periodMessage(const QString &period)
 {
-    return FillPlaceholder(QStringLiteral("更新fa_total表|1月表错误"), QStringLiteral("|1"),
-                           period);
+    return FillPlaceholders(QStringLiteral("更新fa_total表|1月表错误"),
+                            {{QStringLiteral("|1"), period}});
 }
 
 void rebuildPeriods(RecalcUi &ui)
@@ -98,11 +98,11 @@ bool SeedTotalRows()
     const QString values = LoadSqlString(102);
     for (const auto &[dept, type] : pairs) {
         for (int i = Periods.lowerBound(); i <= 12; ++i) {
-            // Quotes inside a number are doubled so that it is stored as it is.
-            QString row = FillPlaceholder(values, QStringLiteral("|1"), DoubleQuotes(dept));
-            row = FillPlaceholder(row, QStringLiteral("|2"), DoubleQuotes(type));
-            row = FillPlaceholder(row, QStringLiteral("|3"), QString::number(i));
-            SqlText = head + row;
+            // Quotes inside a number are doubled, and the numbers are put in
+            // together, so that "T|3" or "x'y" is stored as it is.
+            SqlText = head + FillPlaceholders(values, {{QStringLiteral("|1"), DoubleQuotes(dept)},
+                                                       {QStringLiteral("|2"), DoubleQuotes(type)},
+                                                       {QStringLiteral("|3"), QString::number(i)}});
             AccConn->Execute(SqlText);
         }
     }

@@ -27,11 +27,11 @@ QString SelectCardsStatement(qint32 period, int kind)
         return {};
     // The records of one group of operations dated within the period, both
     // ends included; the filter of kind k is string 1000 + k.
-    const QString text =
-        FillPlaceholder(LoadSqlString(CardInsertHead), placeholder1, QStringLiteral("[sCardID]")) +
-        FillPlaceholder(LoadSqlString(1000 + kind), placeholder1,
-                        DateLiteral(Periods[period].BeginDate));
-    return FillPlaceholder(text, QStringLiteral("|2"), DateLiteral(Periods[period].EndDate));
+    return FillPlaceholder(LoadSqlString(CardInsertHead), placeholder1,
+                           QStringLiteral("[sCardID]")) +
+           FillPlaceholders(LoadSqlString(1000 + kind),
+                            {{placeholder1, DateLiteral(Periods[period].BeginDate)},
+                             {QStringLiteral("|2"), DateLiteral(Periods[period].EndDate)}});
 }
 
 bool SelectCards(qint32 period, int kind)

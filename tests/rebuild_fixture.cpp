@@ -198,10 +198,10 @@ QVariantMap junk(double figure)
 
 } // namespace
 
-void fillSmallLedger(AccountYearDb &db)
+void fillSmallLedger(AccountYearDb &db, const QString &numberSuffix)
 {
-    const QString d1 = QStringLiteral("D1"), d2 = QStringLiteral("D2");
-    const QString t1 = QStringLiteral("T1"), t2 = QStringLiteral("T2");
+    const QString d1 = "D1" + numberSuffix, d2 = "D2" + numberSuffix;
+    const QString t1 = "T1" + numberSuffix, t2 = "T2" + numberSuffix;
 
     // D1/T1: A stays all year; B is disposed on 15 June (code 3) and has no
     // workload row.

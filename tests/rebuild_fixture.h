@@ -50,7 +50,7 @@ QVariantMap family(const QString &name, const std::function<double(int)> &value)
 // periods 5 to 12 are rebuilt): seven cards in two departments and two asset
 // types, with an outdated fa_Total. The figures it leads to are worked out by
 // hand in tst_rebuild.
-void fillSmallLedger(AccountYearDb &db);
+void fillSmallLedger(AccountYearDb &db, const QString &numberSuffix = {});
 // The AccInformation rows the run button reads; a null text leaves the row out.
 void addInformation(AccountYearDb &db, const QString &versionFlag, const QString &startDate);
 

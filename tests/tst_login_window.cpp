@@ -106,9 +106,8 @@ private slots:
         QTest::newRow("password never substituted")
             << "SRV"
             << "|1|2" << head + "KVSYSTEM;Data Source=SRV;Password=|1|2";
-        QTest::newRow("server with |2")
-            << "a|2"
-            << "p" << head + "KVSYSTEM;Data Source=aKVSYSTEM;Password=p";
+        QTest::newRow("server with |2") << "a|2"
+                                        << "p" << head + "KVSYSTEM;Data Source=a|2;Password=p";
     }
 
     void connectionString()

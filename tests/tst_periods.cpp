@@ -250,6 +250,11 @@ private slots:
             << QVariant("2002-05-31 08:30:00") << QDateTime(QDate(2002, 5, 31), QTime(8, 30)) << 0;
         QTest::newRow("date only") << QVariant("2002-05-31") << at(2002, 5, 31) << 0;
         QTest::newRow("slashes") << QVariant("2002/5/1") << at(2002, 5, 1) << 0;
+        const QDateTime oneAm = at(2002, 5, 1).addSecs(3600);
+        QTest::newRow("one-digit hour") << QVariant("2002-05-01 1:00:00") << oneAm << 0;
+        QTest::newRow("one-digit month, no seconds") << QVariant("2002-5-1 1:00") << oneAm << 0;
+        QTest::newRow("slashes, no seconds") << QVariant("2002/5/1 1:00") << oneAm << 0;
+        QTest::newRow("no such day") << QVariant("2002-2-30") << QDateTime() << 13;
         QTest::newRow("date value") << QVariant(at(2002, 5, 31)) << at(2002, 5, 31) << 0;
         QTest::newRow("day number") << QVariant(37407.0) << at(2002, 5, 31) << 0;
         QTest::newRow("null") << QVariant() << QDateTime() << 94;
