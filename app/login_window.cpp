@@ -1,5 +1,6 @@
 #include "app/login_window.h"
 
+#include "app/input_blocker.h"
 #include "data/db_state.h"
 #include "data/dialect.h"
 #include "ledger/account_year.h"
@@ -155,6 +156,9 @@ void frmLog::Form_Load()
 void frmLog::cmdlj_Click()
 {
     BusyWindow busy(this, m_cmdlj);
+    // The connection attempt holds the thread for up to three time-outs;
+    // clicks and keys given meanwhile are dropped, not carried out after it.
+    const InputBlocker blocker(this);
     m_panel->setText(QStringLiteral("正在连接数据库..."));
     m_panel->repaint();
 

@@ -215,6 +215,11 @@ void frmMain::Form_Unload()
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    // The run uses the shared objects that closing releases.
+    if (m_running) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }

@@ -102,7 +102,7 @@ void frmMain::CmdRefresh_Click()
             m_dialogs.login(this);
         }
         if (!SysConn || !OpenConn(*SysConn, SysConnStr))
-            RaiseAppError(kOpenDatabaseError);
+            RaiseStepError(kOpenDatabaseError);
         m_cmbAcc->setEnabled(true);
         m_cmbYear->setEnabled(true);
         FillCombo(m_cmbAcc, kAccountQuery);

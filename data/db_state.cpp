@@ -11,6 +11,32 @@ QString AccConnStr;
 QString SqlText;
 qint32 RetryCount = 0;
 
+namespace {
+QString lastFailureReason;
+} // namespace
+
+QString LastFailureReason()
+{
+    return lastFailureReason;
+}
+
+void NoteFailureReason(const QString &reason)
+{
+    lastFailureReason = reason.trimmed();
+}
+
+QString WithFailureReason(const QString &message)
+{
+    if (lastFailureReason.isEmpty() || message.endsWith(lastFailureReason))
+        return message;
+    return message + QLatin1Char('\n') + lastFailureReason;
+}
+
+void RaiseStepError(const QString &message)
+{
+    RaiseAppError(WithFailureReason(message));
+}
+
 void CreateSharedObjects()
 {
     SysConn = std::make_unique<Connection>();
@@ -34,6 +60,7 @@ void ResetDbState()
     AccConnStr.clear();
     SqlText.clear();
     RetryCount = 0;
+    lastFailureReason.clear();
 }
 
 bool RetryAgain(qint32 &counter)
@@ -44,6 +71,7 @@ bool RetryAgain(qint32 &counter)
 
 bool OpenConn(Connection &conn, const QString &connectionString)
 {
+    lastFailureReason.clear();
     if (connectionString.trimmed().isEmpty())
         return false;
     // The close counts against whatever RetryCount holds on entry: it is
@@ -62,6 +90,7 @@ bool OpenConn(Connection &conn, const QString &connectionString)
 bool RunSql(Recordset &rs, const QString &sql, Connection &conn)
 {
     qint32 counter = 0;
+    lastFailureReason.clear();
     if (!sql.contains(QLatin1String("SELECT"), Qt::CaseInsensitive) || conn.State() != adStateOpen)
         return false;
     if (!RetryStep(counter, [&] {

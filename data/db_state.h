@@ -34,6 +34,18 @@ bool RunSql(Recordset &rs, const QString &sql, Connection &conn);
 // Counts a failed try; true while another is allowed (fewer than three).
 bool RetryAgain(qint32 &counter);
 
+// OpenConn, RunSql and the guarded statements answer false without a word;
+// the database's own reason for the last failure they absorbed is kept here
+// (empty when the last of them succeeded), so that the fixed message of the
+// caller can say why under what.
+QString LastFailureReason();
+void NoteFailureReason(const QString &reason);
+// The message, with the reason of the failure that led to it on a second line
+// when one is known.
+QString WithFailureReason(const QString &message);
+// RaiseAppError with the message and the reason under it.
+[[noreturn]] void RaiseStepError(const QString &message);
+
 // Runs one step of a guarded sequence: a step that throws is run again while
 // RetryAgain(counter) allows. False when the tries are used up. onFailure,
 // when given, sees each error before the count (and may itself throw).
@@ -56,8 +68,10 @@ bool RetryStep(qint32 &counter, Step &&step, OnFailure &&onFailure)
     for (;;) {
         try {
             step();
+            NoteFailureReason({});
             return true;
         } catch (const AppError &error) {
+            NoteFailureReason(error.description());
             onFailure(error);
             if (!RetryAgain(counter))
                 return false;

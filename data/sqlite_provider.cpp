@@ -4,8 +4,10 @@
 #include "data/conn_strings.h"
 #include "data/jet_functions.h"
 #include "data/jet_sql.h"
+#include "data/lock_wait.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
@@ -101,6 +103,8 @@ struct Database
     sqlite3 *handle = nullptr;
     std::vector<SqliteCursor *> cursors;
     std::FILE *trace = nullptr; // statement log for benchmark replays
+    int busyTimeoutMs = 0;      // how long to wait for a lock held by another program
+    QElapsedTimer lockWait;
 
     ~Database() { close(); }
     void close();
@@ -108,6 +112,23 @@ struct Database
     // a DROP TABLE cannot run while a statement is still reading.
     void releaseCursors();
 };
+
+// Waits for a lock that another program holds, as long as
+// sqlite3_busy_timeout would, but in short naps, telling whoever listens that
+// we wait: the operator should not face a silent pause of several seconds.
+int waitForLock(void *context, int count)
+{
+    constexpr qint64 kNapMs = 50;
+    auto *db = static_cast<Database *>(context);
+    if (count == 0)
+        db->lockWait.start();
+    const qint64 waited = db->lockWait.elapsed();
+    if (waited >= db->busyTimeoutMs)
+        return 0;
+    notifyLockWait(int(waited));
+    sqlite3_sleep(int(std::min(kNapMs, db->busyTimeoutMs - waited)));
+    return 1;
+}
 
 class SqliteCursor final : public Cursor
 {
@@ -395,7 +416,8 @@ void SqliteProvider::open(const QString &connectionString)
         throw AppError(kProviderFailure, leadIn(rc) + message + QStringLiteral("：") + path);
     }
     sqlite3_extended_result_codes(db->handle, 1);
-    sqlite3_busy_timeout(db->handle, d->busyTimeoutMs);
+    db->busyTimeoutMs = d->busyTimeoutMs;
+    sqlite3_busy_handler(db->handle, waitForLock, db.get());
     rc = jet::registerFunctions(db->handle);
     if (rc != SQLITE_OK)
         fail(db->handle, rc, false);
@@ -471,7 +493,7 @@ void SqliteProvider::setBusyTimeout(int milliseconds)
 {
     d->busyTimeoutMs = milliseconds;
     if (isOpen())
-        sqlite3_busy_timeout(d->db->handle, milliseconds);
+        d->db->busyTimeoutMs = milliseconds;
 }
 
 void createDatabaseFile(const QString &path)

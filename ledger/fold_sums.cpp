@@ -82,10 +82,12 @@ bool FoldSums(qint32 period, int kind)
     if (kind < MonthOpening || kind > YearOpening)
         return false;
     SqlText = FoldSumsStatement(period, kind);
+    NoteFailureReason({});
     try {
         AccConn->Execute(SqlText);
-    } catch (const AppError &) {
-        // The driver reports a failed fold in its own words.
+    } catch (const AppError &error) {
+        // The driver reports a failed fold in its own words, with this reason.
+        NoteFailureReason(error.description());
         return false;
     }
     return true;

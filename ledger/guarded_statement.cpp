@@ -7,11 +7,14 @@ namespace fa {
 bool ExecuteGuarded(const QString &cleanup)
 {
     RetryCount = 0;
+    NoteFailureReason({});
     for (;;) {
         try {
             AccConn->Execute(SqlText);
+            NoteFailureReason({});
             return true;
         } catch (const AppError &error) {
+            NoteFailureReason(error.description());
             if (error.number() != kErrorsInCommand)
                 return false;
         }

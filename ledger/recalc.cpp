@@ -33,22 +33,22 @@ void rebuildPeriods(RecalcUi &ui)
     const int first = Periods.lowerBound();
     for (int p = first; p <= 12; ++p) {
         if (!BuildPeriodSums(p, PreviousPeriod))
-            RaiseAppError(QStringLiteral("插入表错误"));
+            RaiseStepError(QStringLiteral("插入表错误"));
         if (p == first && !SeedTotalRows())
             RaiseAppError(QStringLiteral("清空fa_total 出错"));
         if (!FoldSums(p, PreviousPeriod))
-            RaiseAppError(periodMessage(QString::number(p)));
+            RaiseStepError(periodMessage(QString::number(p)));
         if (!BuildPeriodSums(p, YearOpening))
-            RaiseAppError(QStringLiteral("插入表错误"));
+            RaiseStepError(QStringLiteral("插入表错误"));
         if (!FoldSums(p, YearOpening))
-            RaiseAppError(QStringLiteral("更新fa_total表错误"));
+            RaiseStepError(QStringLiteral("更新fa_total表错误"));
         for (int kind = MonthOpening; kind <= Revaluation; ++kind) {
             if (!SelectCards(p, kind))
-                RaiseAppError(QStringLiteral("插入表错误"));
+                RaiseStepError(QStringLiteral("插入表错误"));
             if (!BuildPeriodSums(p, kind))
-                RaiseAppError(QStringLiteral("插入表错误"));
+                RaiseStepError(QStringLiteral("插入表错误"));
             if (!FoldSums(p, kind))
-                RaiseAppError(periodMessage(QString::number(p)));
+                RaiseStepError(periodMessage(QString::number(p)));
         }
         SqlText = EmptyRowsStatement(p);
         AccConn->Execute(SqlText);
@@ -57,11 +57,11 @@ void rebuildPeriods(RecalcUi &ui)
 
     // The year-opening figures reach every row that is still there.
     if (!SelectCards(first, MonthOpening))
-        RaiseAppError(QStringLiteral("插入表错误"));
+        RaiseStepError(QStringLiteral("插入表错误"));
     if (!BuildPeriodSums(0, YearOpening))
-        RaiseAppError(QStringLiteral("插入表错误"));
+        RaiseStepError(QStringLiteral("插入表错误"));
     if (!FoldSums(0, YearOpening))
-        RaiseAppError(periodMessage(QStringLiteral("0")));
+        RaiseStepError(periodMessage(QStringLiteral("0")));
 }
 
 } // namespace
@@ -80,7 +80,7 @@ bool SeedTotalRows()
 
     SqlText = LoadSqlString(117) + LoadSqlString(108);
     if (!RunSql(*WorkRs, SqlText, *AccConn))
-        RaiseAppError(QStringLiteral("打开卡片表错误"));
+        RaiseStepError(QStringLiteral("打开卡片表错误"));
     // The pairs are read to the end before the first insert: a SQL Server
     // connection carries one active result at a time.
     QVector<QPair<QString, QString>> pairs;
@@ -114,7 +114,7 @@ bool RebuildTotals(RecalcUi &ui)
     bool inTransaction = false;
     try {
         if (!CreateWorkTables())
-            RaiseAppError(QStringLiteral("创建表失败"));
+            RaiseStepError(QStringLiteral("创建表失败"));
         AccConn->BeginTrans();
         inTransaction = true;
         rebuildPeriods(ui);

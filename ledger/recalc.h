@@ -24,8 +24,12 @@ bool RebuildTotals(RecalcUi &ui);
 
 // The run button: checks the selection, the account-year database, its data
 // version and start date and the period calendar, then rebuilds and reports
-// "整理完毕". The window and the headless command both run this. True only
-// when the rebuild completed.
+// "整理完毕", or kRunStoppedMessage when the rebuild stopped. The window and
+// the headless command both run this. True only when the rebuild completed.
+// The last word of a run that stopped: its transaction was rolled back.
+inline const QString kRunStoppedMessage = QStringLiteral("整理未完成，fa_Total 保持原样");
+inline const QString kRunCompletedMessage = QStringLiteral("整理完毕");
+
 bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui);
 
 } // namespace fa

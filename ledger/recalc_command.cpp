@@ -1,4 +1,5 @@
 #include "data/db_state.h"
+#include "data/lock_wait.h"
 #include "data/value_conversion.h"
 #include "ledger/periods.h"
 #include "ledger/recalc.h"
@@ -15,7 +16,7 @@ void readInformation(const QString &sql, const QString &queryFailed)
 {
     SqlText = sql;
     if (!RunSql(*WorkRs, SqlText, *AccConn))
-        RaiseAppError(queryFailed);
+        RaiseStepError(queryFailed);
     if (WorkRs->Eof())
         RaiseAppError(QStringLiteral("AccInformation 有误"));
 }
@@ -25,7 +26,7 @@ void checkAndLoad(const QString &account, const QString &year)
     if (year.size() != 4 || account.size() != 3)
         RaiseAppError(QStringLiteral("可能系统库ua_Account 或ua_Period 有误"));
     if (!OpenConn(*AccConn, AccConnStr))
-        RaiseAppError(QStringLiteral("打开文件错误"));
+        RaiseStepError(QStringLiteral("打开文件错误"));
 
     readInformation(QStringLiteral("SELECT [cValue]  From [AccInformation] where "
                                    "[cSysID]='AA'and [cName]= 'VersionFlag'"),
@@ -39,13 +40,27 @@ void checkAndLoad(const QString &account, const QString &year)
     FaStartDate = DateValue(WorkRs->Fields(0));
 
     if (!LoadPeriods(account, year))
-        RaiseAppError(QStringLiteral("可能系统库ua_period 有误"));
+        RaiseStepError(QStringLiteral("可能系统库ua_period 有误"));
 }
+
+// Tells the run's listener about lock waits for as long as the run lasts.
+class LockWaitReport
+{
+public:
+    explicit LockWaitReport(RecalcUi &ui)
+    {
+        setLockWaitListener([&ui](int waitedMs) { ui.waitingForLock(waitedMs); });
+    }
+    ~LockWaitReport() { setLockWaitListener({}); }
+    LockWaitReport(const LockWaitReport &) = delete;
+    LockWaitReport &operator=(const LockWaitReport &) = delete;
+};
 
 } // namespace
 
 bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui)
 {
+    const LockWaitReport lockWaits(ui);
     try {
         checkAndLoad(account, year);
     } catch (const AppError &error) {
@@ -64,7 +79,8 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui)
         ui.enableRun();
         return false;
     }
-    ui.showMessage(QStringLiteral("整理完毕"));
+    // A stopped run has rolled back: the operator must not read "done".
+    ui.showMessage(completed ? kRunCompletedMessage : kRunStoppedMessage);
     return completed;
 }
 

@@ -21,6 +21,10 @@ public:
     virtual void enableRun() {}
     // A period of the rebuild is done; for progress displays.
     virtual void periodDone(int period) { (void)period; }
+    // The database is locked by another program and the run waits for it;
+    // called at the start of the wait (0) and every few tens of milliseconds
+    // while it lasts. It ends in success, or in a stop that says why.
+    virtual void waitingForLock(int waitedMs) { (void)waitedMs; }
 };
 
 } // namespace fa

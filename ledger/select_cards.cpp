@@ -39,11 +39,13 @@ bool SelectCards(qint32 period, int kind)
     // Not guarded: a work table that cannot be emptied stops the run with the
     // database's own text.
     AccConn->Execute(LoadSqlString(DeleteFq));
+    NoteFailureReason({});
     if (kind > Revaluation)
         return false;
     try {
         SqlText = SelectCardsStatement(period, kind);
-    } catch (const AppError &) {
+    } catch (const AppError &error) {
+        NoteFailureReason(error.description());
         return false;
     }
     return ExecuteGuarded(LoadSqlString(DeleteFq));

@@ -1,7 +1,6 @@
 #include "platform/platform.h"
 
 #include <QDir>
-#include <QSettings>
 #include <iterator>
 
 #include <windows.h>
@@ -35,16 +34,30 @@ public:
         return QString::fromWCharArray(buffer, int(length));
     }
 
-    // HKEY_LOCAL_MACHINE\Software\Korvane\WF\V8.21\Login, value SAPASS. The
-    // accounting system is a 32-bit program: on 64-bit Windows its key lies in
-    // the 32-bit view of the registry, which Registry32Format reads whatever
-    // this program's own width.
+    // HKEY_LOCAL_MACHINE\Software\Korvane\WF\V8.21\Login, value SAPASS, read
+    // as the registry holds it (QSettings would decode texts such as
+    // "@Invalid()"). The accounting system is a 32-bit program: on 64-bit
+    // Windows its key lies in the 32-bit view, read whatever this program's
+    // own width.
     QString savedSaPassword() override
     {
-        const QSettings settings(
-            QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Korvane\\WF\\V8.21\\Login"),
-            QSettings::Registry32Format);
-        const QString password = settings.value(QStringLiteral("SAPASS")).toString();
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Korvane\\WF\\V8.21\\Login", 0,
+                          KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+            return {};
+        wchar_t buffer[1024] = {};
+        DWORD size = sizeof(buffer) - sizeof(wchar_t); // room for a terminating NUL
+        DWORD type = 0;
+        const LONG rc = RegQueryValueExW(key, L"SAPASS", nullptr, &type,
+                                         reinterpret_cast<BYTE *>(buffer), &size);
+        RegCloseKey(key);
+        if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+            return {};
+        QString password = QString::fromWCharArray(buffer, int(size / sizeof(wchar_t)));
+        // A stored value may or may not carry its terminating NUL.
+        const qsizetype nul = password.indexOf(QChar(u'\0'));
+        if (nul >= 0)
+            password.truncate(nul);
         return password.trimmed().isEmpty() ? QString() : password;
     }
 

@@ -5,6 +5,7 @@
 #include "gui_fixtures.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -180,6 +181,31 @@ private slots:
         QVERIFY(window.isEnabled());
         QVERIFY(window.cmdlj()->isEnabled());
         QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void inputDuringTheWaitIsDropped()
+    {
+        // What the operator clicks while the server keeps us waiting is not
+        // carried out afterwards: no second wait, no closed window.
+        guitest::FakeServer server(m_dir->path(), QStringLiteral("right"));
+        server.createSystemCatalog();
+        frmLog window;
+        window.show();
+        server.duringOpen = [&] {
+            for (QWidget *button : {window.cmdlj(), window.cmdTc()}) {
+                const QPointF at = QRectF(button->rect()).center();
+                for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+                    QCoreApplication::postEvent(
+                        button, new QMouseEvent(type, at, button->mapToGlobal(at), Qt::LeftButton,
+                                                Qt::LeftButton, Qt::NoModifier));
+            }
+            QCoreApplication::postEvent(&window, new QCloseEvent);
+        };
+        guitest::verify(window, QStringLiteral("SRV01"), QStringLiteral("right"));
+        QCoreApplication::processEvents();
+        QVERIFY(window.isVisible());
+        QCOMPARE(server.opened.size(), 1);
+        QCOMPARE(window.panelText(), QStringLiteral("连接数据库成功！"));
     }
 
     void refusedServerFails()

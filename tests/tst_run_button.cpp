@@ -7,11 +7,15 @@
 #include "tools/sample_ledger.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <sqlite3.h>
 
@@ -171,12 +175,85 @@ private slots:
         sqlite3_close(db);
 
         QCOMPARE(m_dialogs.texts(),
-                 (QStringList{QStringLiteral("打开卡片表错误"), QStringLiteral("整理完毕")}));
+                 (QStringList{QStringLiteral("打开卡片表错误\nno such table: fa_Cards"),
+                              QStringLiteral("整理未完成，fa_Total 保持原样")}));
         QVERIFY(!m_dialogs.shown.first().runEnabled);
         QVERIFY(m_dialogs.shown.first().hourglass);
         QVERIFY(m_window->cmdDo()->isEnabled());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         QCOMPARE(totals(copy), before);
+    }
+
+    void inputDuringTheRunIsDropped_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("刷新") << "CmdRefresh";
+        QTest::newRow("退出") << "cmdExit";
+        QTest::newRow("SQL") << "IsSQL1";
+        QTest::newRow("close box") << "close";
+        QTest::newRow("typing an account") << "cmbAcc";
+    }
+
+    void inputDuringTheRunIsDropped()
+    {
+        QFETCH(QString, target);
+        click(m_window->CmdRefresh());
+        click(m_window->cmdDo());
+        const QStringList undisturbed = totals(ledger());
+        click(m_window->CmdRefresh());
+        const QString connectionString = SysConnStr;
+        m_dialogs.shown.clear();
+
+        // Queued now, the input reaches the window when the period calendar
+        // lets events run, in the middle of the run.
+        const QHash<QString, QWidget *> widgets{{"CmdRefresh", m_window->CmdRefresh()},
+                                                {"cmdExit", m_window->cmdExit()},
+                                                {"IsSQL1", m_window->IsSQL(1)},
+                                                {"cmbAcc", m_window->cmbAcc()->lineEdit()},
+                                                {"close", m_window.get()}};
+        QWidget *widget = widgets.value(target);
+        if (target == "close") {
+            QCoreApplication::postEvent(widget, new QCloseEvent);
+        } else if (target == "cmbAcc") {
+            QCoreApplication::postEvent(widget, new QKeyEvent(QEvent::KeyPress, Qt::Key_2,
+                                                              Qt::NoModifier, QStringLiteral("2")));
+        } else {
+            const QPointF at = QRectF(widget->rect()).center();
+            for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+                QCoreApplication::postEvent(
+                    widget, new QMouseEvent(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                                            Qt::LeftButton, Qt::NoModifier));
+        }
+        click(m_window->cmdDo());
+        QCoreApplication::processEvents();
+
+        QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
+        QCOMPARE(totals(ledger()), undisturbed);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(IsAccess);
+        QVERIFY(m_window->IsSQL(0)->isChecked());
+        QCOMPARE(m_window->cmbAcc()->currentText(), QStringLiteral("001"));
+        QCOMPARE(SysConnStr, connectionString);
+    }
+
+    void aLockHeldByAnotherProgramIsWaitedForAndSaid()
+    {
+        click(m_window->CmdRefresh());
+        sqlite3 *other = nullptr;
+        sqlite3_open_v2(ledger().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr);
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        QString shownWhileLocked;
+        QTimer::singleShot(300, [&] {
+            shownWhileLocked = m_window->StatusBar1()->currentMessage();
+            sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        });
+
+        click(m_window->cmdDo());
+        sqlite3_close(other);
+
+        QCOMPARE(shownWhileLocked, QStringLiteral("数据库被其他程序占用，正在等待…"));
+        QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
+        QCOMPARE(m_window->StatusBar1()->currentMessage(), QString());
     }
 };
 

@@ -162,7 +162,7 @@ private slots:
         const QString missing = m_files->root() + QStringLiteral("/kvsystem_gone.mdb");
         m_dialogs.fileAnswers << missing;
         refresh();
-        QCOMPARE(m_dialogs.messages, QStringList{QStringLiteral("打开数据库错误")});
+        QCOMPARE(m_dialogs.messages, QStringList{"打开数据库错误\n找不到文件：" + missing});
         QCOMPARE(SysConnStr, JetConnPrefix + missing);
         QCOMPARE(SysConn->State(), adStateClosed);
     }

@@ -46,6 +46,12 @@ public:
         m_lineOpen = true;
     }
 
+    void waitingForLock(int waitedMs) override
+    {
+        if (waitedMs == 0)
+            showMessage(QStringLiteral("数据库被其他程序占用，正在等待…"));
+    }
+
 private:
     void endProgressLine()
     {
@@ -203,7 +209,7 @@ int main(int argc, char *argv[])
 
     StderrUi ui(isatty(fileno(stderr)));
     if (!fa::OpenConn(*fa::SysConn, fa::SysConnStr)) {
-        ui.showMessage(QStringLiteral("打开数据库错误"));
+        ui.showMessage(fa::WithFailureReason(QStringLiteral("打开数据库错误")));
         fa::ReleaseSharedObjects();
         return kStopped;
     }

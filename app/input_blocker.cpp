@@ -1,0 +1,73 @@
+#include "app/input_blocker.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWidget>
+#include <QWindow>
+
+namespace fa {
+
+namespace {
+
+bool isUserInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::Close:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+InputBlocker::InputBlocker(QWidget *window) : m_window(window)
+{
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+InputBlocker::~InputBlocker()
+{
+    // Clicks and keys made while the thread could not look at them are still
+    // waiting in the queue: let them arrive now, while they are still dropped.
+    QCoreApplication::processEvents();
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool InputBlocker::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!isUserInput(event->type()))
+        return false;
+    bool ours = false;
+    if (watched->isWidgetType())
+        ours = static_cast<QWidget *>(watched)->window() == m_window;
+    else if (watched->isWindowType())
+        ours = m_window->windowHandle() == watched;
+    if (!ours)
+        return false;
+    // A close event left accepted would close the window all the same.
+    event->ignore();
+    return true;
+}
+
+} // namespace fa
