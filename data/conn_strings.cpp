@@ -43,6 +43,14 @@ SqlServerLogin parseSqlOledbString(const QString &connectionString)
 {
     SqlServerLogin login;
     QString dataSource;
+    // The server and the catalog stand in this form as they were typed or
+    // stored, unquoted: a ';' inside one of them would start a field of its
+    // own (another catalog, say). Such a string is refused, not guessed at.
+    const auto ambiguous = [] {
+        return AppError(kProviderFailure,
+                        QStringLiteral("服务器名或数据库名中含有“;”，无法连接。"));
+    };
+    QStringList keysSeen;
     qsizetype pos = 0;
     while (pos < connectionString.size()) {
         qsizetype end = connectionString.indexOf(QLatin1Char(';'), pos);
@@ -52,8 +60,11 @@ SqlServerLogin parseSqlOledbString(const QString &connectionString)
         const QStringView field = QStringView(connectionString).sliced(start, end - start);
         pos = end + 1;
         const qsizetype eq = field.indexOf(QLatin1Char('='));
-        if (eq < 0)
+        if (eq < 0) {
+            if (!field.trimmed().isEmpty())
+                throw ambiguous();
             continue;
+        }
         const QStringView key = field.first(eq).trimmed();
         if (isKey(key, {QLatin1StringView("Password"), QLatin1StringView("PWD")})) {
             // The login window appends the password as typed: everything up
@@ -62,13 +73,22 @@ SqlServerLogin parseSqlOledbString(const QString &connectionString)
             break;
         }
         const QString value = field.sliced(eq + 1).trimmed().toString();
+        QString name = key.toString().toLower();
         if (isKey(key, {QLatin1StringView("Data Source"), QLatin1StringView("Server"),
-                        QLatin1StringView("Address")}))
+                        QLatin1StringView("Address")})) {
             dataSource = value;
-        else if (isKey(key, {QLatin1StringView("Initial Catalog"), QLatin1StringView("Database")}))
+            name = QStringLiteral("server");
+        } else if (isKey(key,
+                         {QLatin1StringView("Initial Catalog"), QLatin1StringView("Database")})) {
             login.database = value;
-        else if (isKey(key, {QLatin1StringView("User ID"), QLatin1StringView("UID")}))
+            name = QStringLiteral("database");
+        } else if (isKey(key, {QLatin1StringView("User ID"), QLatin1StringView("UID")})) {
             login.user = value;
+            name = QStringLiteral("user");
+        }
+        if (keysSeen.contains(name))
+            throw ambiguous();
+        keysSeen << name;
     }
 
     // "host,port" names the port; an instance name then plays no part, as

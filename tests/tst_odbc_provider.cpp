@@ -449,6 +449,9 @@ private slots:
         QTest::newRow("password ending in brace-semicolon") << sqlOledb("srv", "KVSYSTEM", "ab};");
         QTest::newRow("port not a number") << sqlOledb("srv,abc", "KVSYSTEM", "pw");
         QTest::newRow("port out of range") << sqlOledb("srv,70000", "KVSYSTEM", "pw");
+        QTest::newRow("catalog with a semicolon") << sqlOledb("srv", "kvdata_a;b_2026", "pw");
+        QTest::newRow("server naming another catalog")
+            << sqlOledb("srv;Initial Catalog=master", "KVSYSTEM", "pw");
     }
     void refusesValuesFreeTdsCannotTake()
     {
