@@ -39,9 +39,22 @@ bool isUserInput(QEvent::Type type)
     }
 }
 
+bool isMouseClick(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
-InputBlocker::InputBlocker(QWidget *window) : m_window(window)
+InputBlocker::InputBlocker(QWidget *window, QWidget *cancel) : m_window(window), m_cancel(cancel)
 {
     QCoreApplication::instance()->installEventFilter(this);
 }
@@ -59,12 +72,24 @@ bool InputBlocker::eventFilter(QObject *watched, QEvent *event)
     if (!isUserInput(event->type()))
         return false;
     bool ours = false;
-    if (watched->isWidgetType())
-        ours = static_cast<QWidget *>(watched)->window() == m_window;
-    else if (watched->isWindowType())
+    QWidget *widget = nullptr;
+    if (watched->isWidgetType()) {
+        widget = static_cast<QWidget *>(watched);
+        ours = widget->window() == m_window;
+    } else if (watched->isWindowType()) {
         ours = m_window->windowHandle() == watched;
+    }
     if (!ours)
         return false;
+    if (m_cancel) {
+        if (event->type() == QEvent::Close)
+            return false;
+        // The native window hands a click on to the control under the mouse,
+        // which is where it is sorted out.
+        if (isMouseClick(event->type()) &&
+            (!widget || widget == m_cancel || m_cancel->isAncestorOf(widget)))
+            return false;
+    }
     // A close event left accepted would close the window all the same.
     event->ignore();
     return true;

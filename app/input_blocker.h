@@ -13,10 +13,15 @@ namespace fa {
 // such as its message boxes, stay usable. When the command ends, input that
 // queued up while the thread was busy is drained and dropped as well, so that
 // nothing the operator did during the wait runs afterwards.
+//
+// A wait the operator may give up names its cancel control: mouse clicks on
+// it and the window's close box still get through. Keys do not, not even to
+// the cancel control: a key meant for the window before the wait must not
+// give it up by chance.
 class InputBlocker final : public QObject
 {
 public:
-    explicit InputBlocker(QWidget *window);
+    explicit InputBlocker(QWidget *window, QWidget *cancel = nullptr);
     ~InputBlocker() override;
     InputBlocker(const InputBlocker &) = delete;
     InputBlocker &operator=(const InputBlocker &) = delete;
@@ -26,6 +31,7 @@ protected:
 
 private:
     QWidget *m_window;
+    QWidget *m_cancel;
 };
 
 } // namespace fa

@@ -1,6 +1,7 @@
 #include "app/login_window.h"
 
 #include "app/input_blocker.h"
+#include "app/login_attempt.h"
 #include "data/db_state.h"
 #include "data/dialect.h"
 #include "ledger/account_year.h"
@@ -39,29 +40,29 @@ public:
     }
 };
 
-// Hourglass and a disabled window for the length of a verification, restored
-// however the verification ends.
+// Hourglass and the controls out of use for the length of a verification,
+// restored however the verification ends. 退出 is left usable: it gives the
+// wait up.
 class BusyWindow
 {
 public:
-    BusyWindow(QWidget *window, QPushButton *button) : m_window(window), m_button(button)
+    explicit BusyWindow(QList<QWidget *> controls) : m_controls(std::move(controls))
     {
-        m_button->setEnabled(false);
+        for (QWidget *control : m_controls)
+            control->setEnabled(false);
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        m_window->setEnabled(false);
     }
     ~BusyWindow()
     {
         QApplication::restoreOverrideCursor();
-        m_window->setEnabled(true);
-        m_button->setEnabled(true);
+        for (QWidget *control : m_controls)
+            control->setEnabled(true);
     }
     BusyWindow(const BusyWindow &) = delete;
     BusyWindow &operator=(const BusyWindow &) = delete;
 
 private:
-    QWidget *m_window;
-    QPushButton *m_button;
+    QList<QWidget *> m_controls;
 };
 
 } // namespace
@@ -155,15 +156,31 @@ void frmLog::Form_Load()
 
 void frmLog::cmdlj_Click()
 {
-    BusyWindow busy(this, m_cmdlj);
-    // The connection attempt holds the thread for up to three time-outs;
-    // clicks and keys given meanwhile are dropped, not carried out after it.
-    const InputBlocker blocker(this);
+    BusyWindow busy({m_cmdlj, m_txtServer, m_txtPassword});
+    // The server may keep the login waiting for up to three time-outs. Both
+    // windows go on painting meanwhile; the operator's clicks and keys are
+    // dropped, not carried out after it, but 退出 and the close box give the
+    // wait up.
+    const InputBlocker blocker(this, m_cmdTc);
     m_panel->setText(QStringLiteral("正在连接数据库..."));
-    m_panel->repaint();
 
     const QString connectionString = SysConnStrFor(m_txtServer->text(), m_txtPassword->text());
-    if (SysConn && OpenConn(*SysConn, connectionString)) {
+    if (!SysConn) {
+        m_panel->setText(QStringLiteral("连接数据库失败"));
+        return;
+    }
+    LoginAttempt attempt(connectionString);
+    m_attempt = &attempt;
+    const bool ended = attempt.wait();
+    m_attempt = nullptr;
+    if (!ended)
+        return; // given up with the window: nothing of it is kept
+
+    // The outcome is the one an open of SysConn itself would have left.
+    RetryCount = attempt.retryCount();
+    NoteFailureReason(attempt.failureReason());
+    SysConn->TakeOver(attempt.connection());
+    if (attempt.opened()) {
         m_panel->setText(QStringLiteral("连接数据库成功！"));
         SysConnStr = connectionString;
     } else {
@@ -174,6 +191,13 @@ void frmLog::cmdlj_Click()
 void frmLog::cmdTc_Click()
 {
     close();
+}
+
+void frmLog::done(int result)
+{
+    if (m_attempt)
+        m_attempt->giveUp();
+    QDialog::done(result);
 }
 
 } // namespace fa

@@ -12,13 +12,16 @@ class QStatusBar;
 
 namespace fa {
 
+class LoginAttempt;
+
 // The computer name, and the password the accounting system saved for sa.
 QString ComputerName();
 QString SavedSaPassword();
 
 // The SQL Server login window. Each display is a fresh window: the boxes are
 // filled at construction. A successful verification leaves SysConn open and
-// its string in SysConnStr; a failed one leaves SysConnStr as it was.
+// its string in SysConnStr; a failed one leaves SysConnStr as it was, and so
+// does one given up by closing the window while it waits.
 class frmLog : public QDialog
 {
     Q_OBJECT
@@ -41,12 +44,16 @@ public:
     // The text of the status bar's one panel.
     QString panelText() const;
 
+    // However the window is closed, a verification waiting in it is given up.
+    void done(int result) override;
+
 public slots:
     void Form_Load();
     void cmdlj_Click();
     void cmdTc_Click();
 
 private:
+    LoginAttempt *m_attempt = nullptr;
     QLabel *m_label1 = nullptr;
     QLineEdit *m_txtServer = nullptr;
     QLabel *m_label3 = nullptr;

@@ -40,6 +40,18 @@ void Connection::Close()
     provider->close();
 }
 
+void Connection::TakeOver(Connection &other)
+{
+    if (m_provider) {
+        try {
+            Close();
+        } catch (const AppError &) {
+            // Its complaint changes nothing: the old connection is given up.
+        }
+    }
+    m_provider = std::move(other.m_provider);
+}
+
 void Connection::Execute(const QString &commandText)
 {
     if (State() != adStateOpen)

@@ -19,6 +19,9 @@ public:
     int State() const;
     void Open(const QString &connectionString);
     void Close();
+    // Takes over the other connection's provider, open or not, closing this
+    // connection's own first; the other is left closed. Never throws.
+    void TakeOver(Connection &other);
     void Execute(const QString &commandText);
 
     void BeginTrans();

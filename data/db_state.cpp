@@ -12,7 +12,9 @@ QString SqlText;
 qint32 RetryCount = 0;
 
 namespace {
-QString lastFailureReason;
+// An open running on another thread must not overwrite the reason the
+// window thread is about to show, nor read it half written.
+thread_local QString lastFailureReason;
 } // namespace
 
 QString LastFailureReason()
@@ -71,18 +73,23 @@ bool RetryAgain(qint32 &counter)
 
 bool OpenConn(Connection &conn, const QString &connectionString)
 {
+    return OpenConn(conn, connectionString, RetryCount);
+}
+
+bool OpenConn(Connection &conn, const QString &connectionString, qint32 &retryCount)
+{
     lastFailureReason.clear();
     if (connectionString.trimmed().isEmpty())
         return false;
-    // The close counts against whatever RetryCount holds on entry: it is
+    // The close counts against whatever the counter holds on entry: it is
     // reset only just before the open.
-    if (!RetryStep(RetryCount, [&] {
+    if (!RetryStep(retryCount, [&] {
             if (conn.State() == adStateOpen)
                 conn.Close();
         }))
         return false;
-    RetryCount = 0;
-    if (!RetryStep(RetryCount, [&] { conn.Open(connectionString); }))
+    retryCount = 0;
+    if (!RetryStep(retryCount, [&] { conn.Open(connectionString); }))
         return false;
     return conn.State() == adStateOpen;
 }

@@ -28,6 +28,9 @@ void ResetDbState();
 // end. Never throws. The open is tried at most three times, counted in
 // RetryCount.
 bool OpenConn(Connection &conn, const QString &connectionString);
+// The same, counted in a counter of the caller's own: an open on another
+// thread leaves RetryCount to the program's own opens.
+bool OpenConn(Connection &conn, const QString &connectionString, qint32 &retryCount);
 // Opens the recordset on a query text; true when it holds a result. Never
 // throws. Texts without "select" (in any case, anywhere) are never sent.
 bool RunSql(Recordset &rs, const QString &sql, Connection &conn);
@@ -37,7 +40,7 @@ bool RetryAgain(qint32 &counter);
 // OpenConn, RunSql and the guarded statements answer false without a word;
 // the database's own reason for the last failure they absorbed is kept here
 // (empty when the last of them succeeded), so that the fixed message of the
-// caller can say why under what.
+// caller can say why under what. Each thread keeps its own.
 QString LastFailureReason();
 void NoteFailureReason(const QString &reason);
 // The message, with the reason of the failure that led to it on a second line

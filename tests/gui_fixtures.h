@@ -97,7 +97,7 @@ public:
     QString folder;
     QString password;
     QStringList opened;               // every SQLOLEDB string asked for
-    std::function<void()> duringOpen; // runs inside each open
+    std::function<void()> duringOpen; // runs inside each open, on its thread
 
     // KVSYSTEM with the system tables and sysdatabases; returns its path.
     QString createSystemCatalog();

@@ -1,5 +1,6 @@
 // The SQL Server login window: layout, what it proposes, and what a
 // verification leaves in SysConn and SysConnStr.
+#include "app/login_attempt.h"
 #include "app/login_window.h"
 #include "data/db_state.h"
 #include "gui_fixtures.h"
@@ -9,10 +10,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <atomic>
 #include <memory>
 
 using namespace fa;
@@ -159,53 +163,106 @@ private slots:
 
     void busyWhileVerifying()
     {
+        // Looked at on the window thread while the server holds the open.
         guitest::FakeServer server(m_dir->path(), QStringLiteral("right"));
         server.createSystemCatalog();
         frmLog window;
         window.show();
-        bool windowEnabled = true, buttonEnabled = true;
+        QSemaphore looked;
+        server.duringOpen = [&] { looked.tryAcquire(1, 10000); };
+        bool boxesEnabled = true, buttonEnabled = true, exitEnabled = false;
         bool hourglass = false;
         QString panel;
-        server.duringOpen = [&] {
-            windowEnabled = window.isEnabled();
+        QTimer::singleShot(0, &window, [&] {
+            boxesEnabled = window.txtServer()->isEnabled() || window.txtPassword()->isEnabled();
             buttonEnabled = window.cmdlj()->isEnabled();
+            exitEnabled = window.cmdTc()->isEnabled();
             hourglass = QApplication::overrideCursor() &&
                         QApplication::overrideCursor()->shape() == Qt::WaitCursor;
             panel = window.panelText();
-        };
+            looked.release();
+        });
         guitest::verify(window, QStringLiteral("SRV01"), QStringLiteral("right"));
-        QVERIFY(!windowEnabled);
+        QVERIFY(!boxesEnabled);
         QVERIFY(!buttonEnabled);
+        QVERIFY(exitEnabled);
         QVERIFY(hourglass);
         QCOMPARE(panel, QStringLiteral("正在连接数据库..."));
-        QVERIFY(window.isEnabled());
+        QVERIFY(window.txtServer()->isEnabled() && window.txtPassword()->isEnabled());
         QVERIFY(window.cmdlj()->isEnabled());
         QVERIFY(!QApplication::overrideCursor());
     }
 
     void inputDuringTheWaitIsDropped()
     {
-        // What the operator clicks while the server keeps us waiting is not
-        // carried out afterwards: no second wait, no closed window.
+        // What the operator clicks or types while the server keeps us waiting
+        // is not carried out, then or afterwards: no second wait, and no key
+        // (Esc, or space on 退出) gives the wait up.
         guitest::FakeServer server(m_dir->path(), QStringLiteral("right"));
         server.createSystemCatalog();
         frmLog window;
         window.show();
-        server.duringOpen = [&] {
-            for (QWidget *button : {window.cmdlj(), window.cmdTc()}) {
-                const QPointF at = QRectF(button->rect()).center();
-                for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-                    QCoreApplication::postEvent(
-                        button, new QMouseEvent(type, at, button->mapToGlobal(at), Qt::LeftButton,
-                                                Qt::LeftButton, Qt::NoModifier));
-            }
-            QCoreApplication::postEvent(&window, new QCloseEvent);
-        };
+        QSemaphore given;
+        server.duringOpen = [&] { given.tryAcquire(1, 10000); };
+        QTimer::singleShot(0, &window, [&] {
+            QTest::mouseClick(window.cmdlj(), Qt::LeftButton);
+            QTest::keyClick(&window, Qt::Key_Escape);
+            QTest::keyClick(window.cmdTc(), Qt::Key_Space);
+            given.release();
+        });
         guitest::verify(window, QStringLiteral("SRV01"), QStringLiteral("right"));
         QCoreApplication::processEvents();
         QVERIFY(window.isVisible());
         QCOMPARE(server.opened.size(), 1);
         QCOMPARE(window.panelText(), QStringLiteral("连接数据库成功！"));
+    }
+
+    // The server holds the open: the window goes on with its events, 退出
+    // gives the wait up at once, a new verification goes ahead meanwhile, and
+    // the late answer of the given-up one changes nothing.
+    void exitGivesTheWaitUp()
+    {
+        guitest::FakeServer server(m_dir->path(), QStringLiteral("right"));
+        server.createSystemCatalog();
+        QSemaphore answer;
+        std::atomic<int> opens = 0;
+        std::atomic<bool> holding = false;
+        server.duringOpen = [&] {
+            if (opens++ > 0)
+                return;
+            holding = true;
+            answer.tryAcquire(1, 10000);
+            holding = false;
+        };
+        SysConnStr = QStringLiteral("before");
+        frmLog window;
+        window.show();
+        int ticksWhileHeld = 0;
+        QTimer clock;
+        connect(&clock, &QTimer::timeout, &window, [&] {
+            if (holding && ++ticksWhileHeld == 3)
+                QTest::mouseClick(window.cmdTc(), Qt::LeftButton);
+        });
+        clock.start(5);
+        guitest::verify(window, QStringLiteral("SRV01"), QStringLiteral("right"));
+        clock.stop();
+        QCOMPARE(ticksWhileHeld, 3);
+        QVERIFY(holding);
+        QVERIFY(!window.isVisible());
+        QCOMPARE(SysConnStr, QStringLiteral("before"));
+
+        frmLog next;
+        next.show();
+        guitest::verify(next, QStringLiteral("SRV02"), QStringLiteral("right"));
+        QCOMPARE(next.panelText(), QStringLiteral("连接数据库成功！"));
+        const Provider *opened = SysConn->provider();
+
+        answer.release();
+        QTRY_COMPARE(LoginAttempt::running(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(SysConnStr, rightString(QStringLiteral("SRV02"), QStringLiteral("right")));
+        QCOMPARE(SysConn->provider(), opened);
+        QCOMPARE(SysConn->State(), adStateOpen);
     }
 
     void refusedServerFails()
