@@ -1,9 +1,13 @@
 #include "app/dialogs.h"
 
 #include "app/login_window.h"
+#include "app/startup.h"
 
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QStringList>
 
 namespace fa {
@@ -12,6 +16,28 @@ QString ProgramTitle()
 {
     return QStringLiteral("固定资产总帐整理");
 }
+
+namespace {
+
+// Qt sizes a box for its text and allows for a caption only in its own font;
+// the frame draws the caption bold in the desktop's larger font beside its
+// icon and buttons, and cuts it to "固… 理". An empty row as wide as all that
+// widens the box. Call once the box has all its parts, before it shows:
+// showing sizes it from its layout.
+void fitCaption(QMessageBox &box)
+{
+    auto *grid = qobject_cast<QGridLayout *>(box.layout());
+    if (!grid)
+        return;
+    QFont titleFont = desktopFont();
+    titleFont.setBold(true);
+    const QFontMetrics metrics(titleFont);
+    const int width = metrics.horizontalAdvance(box.windowTitle()) + 6 * metrics.height();
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+} // namespace
 
 QString QtFileFilter(const QString &barFilter)
 {
@@ -25,6 +51,7 @@ QString QtFileFilter(const QString &barFilter)
 void WidgetDialogs::message(QWidget *parent, const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, ProgramTitle(), text, QMessageBox::Ok, parent);
+    fitCaption(box);
     box.exec();
 }
 

@@ -1,11 +1,13 @@
 #include "app/dialogs.h"
 #include "app/main_window.h"
+#include "app/startup.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    fa::setUpApplication();
     fa::WidgetDialogs dialogs;
     // A second copy says so and ends without a window, before anything is
     // created.

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev odbcinst
-          libsqlite3-dev sqlite3 unixodbc-dev tdsodbc fonts-wqy-microhei)
+          libsqlite3-dev sqlite3 unixodbc-dev tdsodbc fonts-wqy-microhei
+          qt6-translations-l10n)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Retakes the README's pictures in docs/ from the real program on a virtual X
+# server: the main window at start, after "刷新" on the demo data, and the
+# "整理完毕" box over it. A small window manager gives the windows their frames
+# and keeps a message box a window of its own. The X server, the window
+# manager and the tools that click and take the pictures serve the pictures
+# only; fatotal needs none of them.
+set -euo pipefail
+self=$(realpath "$0")
+cd "$(dirname "$self")/.."
+
+shoot()
+{
+    # The window's controls in pixels from its top left corner (twips / 15).
+    local refresh=(296 84) run=(296 20) quit=(296 52)
+
+    snap()
+    {
+        # The root is one colour: trimming it leaves the framed windows.
+        sleep 1
+        import -window root png:- | convert - -trim +repage -strip "$1"
+    }
+    click()
+    {
+        xdotool mousemove --window "$1" "$2" "$3" click 1
+        # The pointer leaves, so no button is pictured lit up under it.
+        xdotool mousemove 0 0
+    }
+
+    openbox > /dev/null 2>&1 &
+    local wm=$!
+    sleep 1
+    xsetroot -solid '#4a6984'
+
+    build/app/fatotal &
+    local app=$!
+    local main
+    main=$(xdotool search --sync --name '^选择帐套及其年度$' | head -1)
+    xdotool windowmove --sync "$main" 60 60
+    snap docs/main-window.png
+
+    click "$main" "${refresh[@]}"
+    snap docs/after-refresh.png
+
+    click "$main" "${run[@]}"
+    local box
+    box=$(xdotool search --sync --name '^固定资产总帐整理$' | head -1)
+    snap docs/rebuilt.png
+
+    xdotool windowactivate --sync "$box" key Return
+    sleep 0.5
+    click "$main" "${quit[@]}"
+    wait "$app"
+    kill "$wm"
+}
+
+# The second call, inside the virtual X server.
+if [ "${1:-}" = --on-display ]; then
+    shoot
+    exit 0
+fi
+
+scripts/deps.sh
+scripts/build.sh
+
+packages=(xvfb xauth openbox x11-xserver-utils xdotool imagemagick)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi
+
+# A home of its own: the pictures show a neutral demo folder rather than one
+# of this machine, the desktop's own settings stay out, and a copy of the
+# tool already running here does not turn this one away. The database box
+# shows the end of the path; the dots are what it cuts off, so the cut reads
+# as an ellipsis.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export HOME="$scratch/....../home/demo" TMPDIR="$scratch" XDG_RUNTIME_DIR="$scratch/run" LC_ALL=C.UTF-8
+export FATOTAL_SYSTEM_DIR="$HOME/fatotal-demo"
+mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset QT_QPA_PLATFORMTHEME QT_SCALE_FACTOR
+build/tools/fatotal-demo --out "$FATOTAL_SYSTEM_DIR" > /dev/null
+
+xvfb-run -a -s "-screen 0 640x400x24" "$self" --on-display
+echo "Pictures written to docs/"
