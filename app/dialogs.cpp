@@ -61,6 +61,23 @@ QString WidgetDialogs::openFileName(QWidget *parent, const QString &title,
     return QFileDialog::getOpenFileName(parent, title, initialDirectory, filter);
 }
 
+void WidgetDialogs::detailedMessage(QWidget *parent, const QString &text, const QString &details)
+{
+    QMessageBox box(QMessageBox::NoIcon, ProgramTitle(), text, QMessageBox::Ok, parent);
+    box.setDetailedText(details);
+    fitCaption(box);
+    box.exec();
+}
+
+bool WidgetDialogs::question(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, ProgramTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::No);
+    fitCaption(box);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void WidgetDialogs::login(QWidget *owner)
 {
     frmLog window(owner);

@@ -30,6 +30,21 @@ public:
     // Shows the SQL Server login window frmLog modally, owned by owner;
     // returns when it has been closed.
     virtual void login(QWidget *owner) = 0;
+    // A message box as message(), with a "显示详细信息" section holding
+    // details (nothing more when they are empty).
+    virtual void detailedMessage(QWidget *parent, const QString &text, const QString &details)
+    {
+        (void)details;
+        message(parent, text);
+    }
+    // A yes/no question with ProgramTitle() as caption; true for yes. Unless
+    // answered otherwise, the answer is no: nothing is given up by default.
+    virtual bool question(QWidget *parent, const QString &text)
+    {
+        (void)parent;
+        (void)text;
+        return false;
+    }
 };
 
 // The real thing: QMessageBox, QFileDialog and frmLog::exec().
@@ -40,6 +55,8 @@ public:
     QString openFileName(QWidget *parent, const QString &title, const QString &initialDirectory,
                          const QString &filter) override;
     void login(QWidget *owner) override;
+    bool question(QWidget *parent, const QString &text) override;
+    void detailedMessage(QWidget *parent, const QString &text, const QString &details) override;
 };
 
 } // namespace fa

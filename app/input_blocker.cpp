@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QWidget>
 #include <QWindow>
 
@@ -63,6 +64,8 @@ InputBlocker::~InputBlocker()
 {
     // Clicks and keys made while the thread could not look at them are still
     // waiting in the queue: let them arrive now, while they are still dropped.
+    // The command is over: nothing is left to stop.
+    m_onStop = {};
     QCoreApplication::processEvents();
     QCoreApplication::instance()->removeEventFilter(this);
 }
@@ -81,6 +84,20 @@ bool InputBlocker::eventFilter(QObject *watched, QEvent *event)
     }
     if (!ours)
         return false;
+    if (m_onStop && (event->type() == QEvent::Close ||
+                     (event->type() == QEvent::KeyPress &&
+                      static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape))) {
+        const bool closeBox = event->type() == QEvent::Close;
+        QMetaObject::invokeMethod(
+            this,
+            [this, closeBox] {
+                if (m_onStop)
+                    m_onStop(closeBox);
+            },
+            Qt::QueuedConnection);
+        event->ignore();
+        return true;
+    }
     if (m_cancel) {
         if (event->type() == QEvent::Close)
             return false;

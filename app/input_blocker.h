@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 
 class QWidget;
 
@@ -23,6 +24,13 @@ class InputBlocker final : public QObject
 public:
     explicit InputBlocker(QWidget *window, QWidget *cancel = nullptr);
     ~InputBlocker() override;
+    // A command that can be stopped: the close box and Esc aimed at the
+    // window call this (after the event, from the event loop) instead of
+    // being dropped; the argument says whether it was the close box.
+    void onStopRequest(std::function<void(bool closeBox)> handler)
+    {
+        m_onStop = std::move(handler);
+    }
     InputBlocker(const InputBlocker &) = delete;
     InputBlocker &operator=(const InputBlocker &) = delete;
 
@@ -32,6 +40,7 @@ protected:
 private:
     QWidget *m_window;
     QWidget *m_cancel;
+    std::function<void(bool closeBox)> m_onStop;
 };
 
 } // namespace fa

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -121,6 +122,11 @@ frmMain::frmMain(Dialogs &dialogs, QWidget *parent) : QWidget(parent), m_dialogs
         m_panels[i]->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
         m_statusBar->addWidget(m_panels[i], stretch[i]);
     }
+
+    m_progress = new QProgressBar(m_statusBar);
+    m_progress->setObjectName(QStringLiteral("runProgress"));
+    m_progress->setTextVisible(true);
+    m_progress->hide();
 
     m_cmbAcc = makeCombo(this, QStringLiteral("cmbAcc"), twips(1680, 120, 1935, 300));
     m_cmbYear = makeCombo(this, QStringLiteral("cmbYear"), twips(1680, 600, 1935, 300));

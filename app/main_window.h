@@ -9,6 +9,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QStatusBar;
@@ -57,6 +58,8 @@ public:
     QRadioButton *IsSQL(int index) const;
     QPushButton *CmdRefresh() const { return m_cmdRefresh; }
     QTimer *Timer1() const { return m_timer; }
+    // Shown over the status bar while a run is under way.
+    QProgressBar *runProgress() const { return m_progress; }
     // Text of a status bar panel, 1 to 3.
     QString panelText(int panel) const;
 
@@ -84,9 +87,15 @@ protected:
 
 private:
     void showError(const QString &text);
+    // The close box or Esc during a run: asks whether to stop it, and stops
+    // it (closing the window afterwards when the close box asked).
+    void askToStop(bool closeAfterwards);
 
     Dialogs &m_dialogs;
     bool m_running = false; // a run is under way (the calendar lets events through)
+    bool m_askingToStop = false;
+    bool m_closeAfterRun = false;
+    QProgressBar *m_progress = nullptr;
     QLabel *m_lblLabels[2] = {};
     QPushButton *m_cmdDo = nullptr;
     QStatusBar *m_statusBar = nullptr;

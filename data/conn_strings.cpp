@@ -24,14 +24,21 @@ bool meansThisMachine(const QString &host)
            host.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0;
 }
 
-// FreeTDS reads a braced value up to the first "};" and takes what lies
-// between the braces as it stands: a doubled '}' is not undone, and there is
-// no way to write "};" inside a value. Every field is therefore closed with
-// ';', and a value holding "};" is refused rather than cut short (the rest of
-// it would be read as further options).
-QString braced(const QString &value)
+// A value in braces, as the driver reads it back. FreeTDS reads a braced
+// value up to the first "};" and takes what lies between the braces as it
+// stands: a doubled '}' is not undone, and there is no way to write "};"
+// inside a value. Every field is therefore closed with ';', and a value
+// holding "};" is refused rather than cut short (the rest of it would be read
+// as further options). Windows' drivers read "}}" inside braces as one '}'.
+QString braced(const QString &value, SqlServerDriver driver)
 {
-    if (value.contains(QLatin1String("};")) || value.contains(QChar(0)))
+    if (value.contains(QChar(0)))
+        throw AppError(kProviderFailure,
+                       QStringLiteral("服务器名、数据库名、用户名或口令中含有空字符，无法连接。"));
+    if (driver == SqlServerDriver::Windows)
+        return QLatin1Char('{') + QString(value).replace(QLatin1Char('}'), QLatin1String("}}")) +
+               QLatin1Char('}');
+    if (value.contains(QLatin1String("};")))
         throw AppError(kProviderFailure,
                        QStringLiteral("服务器名、数据库名、用户名或口令中含有“};”，无法连接。"));
     return QLatin1Char('{') + value + QLatin1Char('}');
@@ -112,7 +119,7 @@ SqlServerLogin parseSqlOledbString(const QString &connectionString)
     return login;
 }
 
-QString odbcConnectionString(const SqlServerLogin &login)
+QString odbcConnectionString(const SqlServerLogin &login, SqlServerDriver driver)
 {
     if (!login.port.isEmpty()) {
         bool ok = false;
@@ -120,24 +127,27 @@ QString odbcConnectionString(const SqlServerLogin &login)
         if (!ok || port == 0 || port > 65535)
             throw AppError(kProviderFailure, QStringLiteral("服务器端口无效：") + login.port);
     }
-#ifdef Q_OS_WIN
-    QString result =
-        QStringLiteral("DRIVER={SQL Server};SERVER=") + braced(login.host) + QLatin1Char(';');
-#else
-    QString result =
-        QStringLiteral("DRIVER={FreeTDS};SERVER=") + braced(login.host) + QLatin1Char(';');
-#endif
-    if (!login.port.isEmpty())
-        result += QStringLiteral("PORT=") + braced(login.port) + QLatin1Char(';');
-    result += QStringLiteral("UID=") + braced(login.user) + QStringLiteral(";PWD=") +
-              braced(login.password) + QLatin1Char(';');
+    QString result;
+    if (driver == SqlServerDriver::Windows) {
+        // Windows' driver knows no PORT keyword: the port goes with the server.
+        const QString server =
+            login.port.isEmpty() ? login.host : login.host + QLatin1Char(',') + login.port;
+        result = QStringLiteral("DRIVER={SQL Server};SERVER=") + braced(server, driver) +
+                 QLatin1Char(';');
+    } else {
+        result = QStringLiteral("DRIVER={FreeTDS};SERVER=") + braced(login.host, driver) +
+                 QLatin1Char(';');
+        if (!login.port.isEmpty())
+            result += QStringLiteral("PORT=") + braced(login.port, driver) + QLatin1Char(';');
+    }
+    result += QStringLiteral("UID=") + braced(login.user, driver) + QStringLiteral(";PWD=") +
+              braced(login.password, driver) + QLatin1Char(';');
     if (!login.database.isEmpty())
-        result += QStringLiteral("DATABASE=") + braced(login.database) + QLatin1Char(';');
-#ifndef Q_OS_WIN
+        result += QStringLiteral("DATABASE=") + braced(login.database, driver) + QLatin1Char(';');
     // Text arrives as UTF-8 whatever the server's code page; 7.4 is the
     // protocol of every server still in service.
-    result += QStringLiteral("ClientCharset={UTF-8};TDS_Version={7.4};");
-#endif
+    if (driver == SqlServerDriver::FreeTds)
+        result += QStringLiteral("ClientCharset={UTF-8};TDS_Version={7.4};");
     return result;
 }
 
@@ -154,12 +164,13 @@ QString jetDataSource(const QString &connectionString)
     return path;
 }
 
-QString odbcConnectionStringFor(const QString &oledbString)
+QString odbcConnectionStringFor(const QString &oledbString, SqlServerDriver driver)
 {
     if (oledbString.startsWith(JetConnPrefix, Qt::CaseInsensitive))
         return QStringLiteral("DRIVER={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=") +
-               braced(jetDataSource(oledbString)) + QLatin1Char(';');
-    return odbcConnectionString(parseSqlOledbString(oledbString));
+               // Windows' own driver, braced as its drivers read braces.
+               braced(jetDataSource(oledbString), SqlServerDriver::Windows) + QLatin1Char(';');
+    return odbcConnectionString(parseSqlOledbString(oledbString), driver);
 }
 
 } // namespace fa

@@ -32,18 +32,29 @@ struct SqlServerLogin
 // mean this machine.
 SqlServerLogin parseSqlOledbString(const QString &connectionString);
 
-// The ODBC connection string for FreeTDS that reaches the same database.
-// Every value is enclosed in braces. Throws AppError for a value that FreeTDS
-// cannot receive (one holding "};" or a NUL character).
-QString odbcConnectionString(const SqlServerLogin &login);
+// The ODBC drivers that reach SQL Server: FreeTDS, and the "SQL Server"
+// driver that comes with Windows. They differ in how a port is given and in
+// what a braced value may hold.
+enum class SqlServerDriver { FreeTds, Windows };
+#ifdef Q_OS_WIN
+inline constexpr SqlServerDriver kSystemSqlServerDriver = SqlServerDriver::Windows;
+#else
+inline constexpr SqlServerDriver kSystemSqlServerDriver = SqlServerDriver::FreeTds;
+#endif
+
+// The ODBC connection string for the driver that reaches the same database.
+// Every value is enclosed in braces. Throws AppError for a value the driver
+// cannot receive (a NUL character; for FreeTDS also "};").
+QString odbcConnectionString(const SqlServerLogin &login,
+                             SqlServerDriver driver = kSystemSqlServerDriver);
 
 // The file behind a Jet connection string: everything after "Data Source="
 // (the field name in any case; a path in double quotes is unwrapped).
 QString jetDataSource(const QString &connectionString);
 
-// The ODBC connection string for an OLE DB string of either provider. On
-// Windows a Jet string goes to the Access ODBC driver and SQLOLEDB to the
-// system's SQL Server driver; elsewhere SQLOLEDB goes to FreeTDS.
-QString odbcConnectionStringFor(const QString &oledbString);
+// The ODBC connection string for an OLE DB string of either provider: a Jet
+// string goes to the Access ODBC driver (Windows only), SQLOLEDB to `driver`.
+QString odbcConnectionStringFor(const QString &oledbString,
+                                SqlServerDriver driver = kSystemSqlServerDriver);
 
 } // namespace fa

@@ -1,6 +1,7 @@
 #include "data/connection.h"
 
 #include "data/app_error.h"
+#include "data/stop_request.h"
 
 namespace fa {
 
@@ -8,6 +9,14 @@ namespace {
 
 // ADO's number for reading a field when there is no current record.
 constexpr qint32 kNoCurrentRecord = qint32(0x800A0BCDu);
+
+// Once the operator has asked to stop, nothing more is sent; what ends a
+// transaction (commit, rollback) still is.
+void throwIfStopped()
+{
+    if (StopRequested())
+        throw AppError(kProviderFailure, QString::fromUtf8(kStoppedText));
+}
 
 [[noreturn]] void throwClosed()
 {
@@ -25,9 +34,14 @@ void Connection::Open(const QString &connectionString)
 {
     if (State() == adStateOpen)
         throw AppError(qint32(0x800A0E79u), QStringLiteral("对象打开时，不允许操作。"));
-    m_provider.reset();
+    {
+        const std::lock_guard lock(m_providerMutex);
+        m_provider.reset();
+    }
+    throwIfStopped();
     auto provider = createProvider(connectionString);
     provider->open(connectionString);
+    const std::lock_guard lock(m_providerMutex);
     m_provider = std::move(provider);
 }
 
@@ -36,7 +50,11 @@ void Connection::Close()
     if (!m_provider)
         throwClosed();
     // Whatever the provider says, the connection counts as closed afterwards.
-    auto provider = std::move(m_provider);
+    std::unique_ptr<Provider> provider;
+    {
+        const std::lock_guard lock(m_providerMutex);
+        provider = std::move(m_provider);
+    }
     provider->close();
 }
 
@@ -49,14 +67,28 @@ void Connection::TakeOver(Connection &other)
             // Its complaint changes nothing: the old connection is given up.
         }
     }
-    m_provider = std::move(other.m_provider);
+    std::unique_ptr<Provider> provider;
+    {
+        const std::lock_guard lock(other.m_providerMutex);
+        provider = std::move(other.m_provider);
+    }
+    const std::lock_guard lock(m_providerMutex);
+    m_provider = std::move(provider);
 }
 
 void Connection::Execute(const QString &commandText)
 {
     if (State() != adStateOpen)
         throwClosed();
+    throwIfStopped();
     m_provider->execute(commandText);
+}
+
+void Connection::Interrupt()
+{
+    const std::lock_guard lock(m_providerMutex);
+    if (m_provider && m_provider->isOpen())
+        m_provider->interrupt();
 }
 
 void Connection::BeginTrans()
@@ -86,6 +118,7 @@ void Recordset::Open(const QString &source, Connection &activeConnection)
         throw AppError(qint32(0x800A0E79u), QStringLiteral("对象打开时，不允许操作。"));
     if (activeConnection.State() != adStateOpen)
         throwClosed();
+    throwIfStopped();
     auto cursor = activeConnection.provider()->query(source);
     if (!cursor)
         return; // the statement ran but returned no rows: stays closed
@@ -122,6 +155,15 @@ int Recordset::FieldCount() const
     if (!m_cursor)
         throwClosed();
     return m_cursor->columnCount();
+}
+
+QString Recordset::FieldName(int index) const
+{
+    if (!m_cursor)
+        throwClosed();
+    if (index < 0 || index >= m_cursor->columnCount())
+        throw AppError(kSubscriptOutOfRange, QStringLiteral("下标越界"));
+    return m_cursor->columnName(index);
 }
 
 QVariant Recordset::Fields(int index) const

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariant>
 #include <memory>
+#include <mutex>
 
 namespace fa {
 
@@ -27,11 +28,17 @@ public:
     void BeginTrans();
     void CommitTrans();
     void RollbackTrans();
+    // Interrupts the statement running on this connection; callable from
+    // another thread.
+    void Interrupt();
 
     // The open provider, or nullptr; for the recordset.
     Provider *provider() const { return m_provider.get(); }
 
 private:
+    // Held while the provider is replaced or released, and while another
+    // thread interrupts it.
+    std::mutex m_providerMutex;
     std::unique_ptr<Provider> m_provider;
 };
 
@@ -50,6 +57,7 @@ public:
     QVariant Fields(int index) const;
     QVariant Fields(const QString &name) const;
     int FieldCount() const;
+    QString FieldName(int index) const;
 
 private:
     std::unique_ptr<Cursor> m_cursor;

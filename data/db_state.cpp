@@ -1,5 +1,7 @@
 #include "data/db_state.h"
 
+#include <mutex>
+
 namespace fa {
 
 bool IsAccess = false;
@@ -39,8 +41,17 @@ void RaiseStepError(const QString &message)
     RaiseAppError(WithFailureReason(message));
 }
 
+// Creating and releasing the shared objects and interrupting them from
+// another thread exclude each other.
+std::mutex &sharedObjectsMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 void CreateSharedObjects()
 {
+    const std::lock_guard lock(sharedObjectsMutex());
     SysConn = std::make_unique<Connection>();
     AccConn = std::make_unique<Connection>();
     WorkRs = std::make_unique<Recordset>();
@@ -48,10 +59,20 @@ void CreateSharedObjects()
 
 void ReleaseSharedObjects()
 {
+    const std::lock_guard lock(sharedObjectsMutex());
     // Released in this order; an open connection closes with its release.
     WorkRs.reset();
     SysConn.reset();
     AccConn.reset();
+}
+
+void InterruptSharedConnections()
+{
+    const std::lock_guard lock(sharedObjectsMutex());
+    for (Connection *conn : {SysConn.get(), AccConn.get()}) {
+        if (conn)
+            conn->Interrupt();
+    }
 }
 
 void ResetDbState()

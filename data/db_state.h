@@ -21,6 +21,9 @@ extern qint32 RetryCount;
 
 void CreateSharedObjects();
 void ReleaseSharedObjects();
+// Interrupts whatever statement runs on SysConn or AccConn; callable from any
+// thread (the shared objects are not released meanwhile).
+void InterruptSharedConnections();
 // Back to the state at program start; for tests.
 void ResetDbState();
 

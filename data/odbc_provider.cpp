@@ -434,6 +434,7 @@ qint32 errorNumberForSqlState(QStringView sqlState)
 struct OdbcProvider::Impl
 {
     Session session;
+    SqlServerDriver driver = kSystemSqlServerDriver;
 
     void requireOpen() const
     {
@@ -502,7 +503,10 @@ struct OdbcProvider::Impl
     }
 };
 
-OdbcProvider::OdbcProvider() : d(std::make_unique<Impl>()) {}
+OdbcProvider::OdbcProvider(SqlServerDriver driver) : d(std::make_unique<Impl>())
+{
+    d->driver = driver;
+}
 
 OdbcProvider::~OdbcProvider()
 {
@@ -514,7 +518,7 @@ void OdbcProvider::open(const QString &connectionString)
     close();
     // The string goes to the driver manager exactly as built: no file DSN,
     // DSN or driver is guessed from what a server name or password holds.
-    const QString odbcString = odbcConnectionStringFor(connectionString);
+    const QString odbcString = odbcConnectionStringFor(connectionString, d->driver);
     Session &s = d->session;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &s.environment))) {
         s.environment = SQL_NULL_HENV;
@@ -558,6 +562,14 @@ void OdbcProvider::close()
         d->session.active->abandon();
     d->session.active = nullptr;
     d->freeHandles();
+}
+
+void OdbcProvider::interrupt()
+{
+    // SQLCancel is the one call ODBC allows on a statement that another
+    // thread is running.
+    if (d->session.open)
+        SQLCancel(d->session.statement);
 }
 
 bool OdbcProvider::isOpen() const

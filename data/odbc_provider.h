@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/conn_strings.h"
 #include "data/provider.h"
 
 namespace fa {
@@ -12,7 +13,9 @@ namespace fa {
 class OdbcProvider final : public Provider
 {
 public:
-    OdbcProvider();
+    // SQL Server is reached through `driver`; the system's own unless a test
+    // wants the other.
+    explicit OdbcProvider(SqlServerDriver driver = kSystemSqlServerDriver);
     ~OdbcProvider() override;
 
     void open(const QString &connectionString) override;
@@ -23,6 +26,7 @@ public:
     void beginTransaction() override;
     void commitTransaction() override;
     void rollbackTransaction() override;
+    void interrupt() override;
 
 private:
     struct Impl;

@@ -37,6 +37,9 @@ public:
     virtual void beginTransaction() = 0;
     virtual void commitTransaction() = 0;
     virtual void rollbackTransaction() = 0;
+    // Makes the statement running now (on another thread) fail as soon as
+    // it can. Must be safe to call from any thread while the provider is open.
+    virtual void interrupt() {}
 };
 
 using ProviderFactory = std::function<std::unique_ptr<Provider>(const QString &connectionString)>;

@@ -5,6 +5,7 @@
 #include "data/jet_functions.h"
 #include "data/jet_sql.h"
 #include "data/lock_wait.h"
+#include "data/stop_request.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -123,7 +124,7 @@ int waitForLock(void *context, int count)
     if (count == 0)
         db->lockWait.start();
     const qint64 waited = db->lockWait.elapsed();
-    if (waited >= db->busyTimeoutMs)
+    if (waited >= db->busyTimeoutMs || StopRequested())
         return 0;
     notifyLockWait(int(waited));
     sqlite3_sleep(int(std::min(kNapMs, db->busyTimeoutMs - waited)));
@@ -487,6 +488,12 @@ void SqliteProvider::commitTransaction()
 void SqliteProvider::rollbackTransaction()
 {
     d->runText("ROLLBACK");
+}
+
+void SqliteProvider::interrupt()
+{
+    if (d->db && d->db->handle)
+        sqlite3_interrupt(d->db->handle);
 }
 
 void SqliteProvider::setBusyTimeout(int milliseconds)

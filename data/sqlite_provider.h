@@ -24,6 +24,7 @@ public:
     void beginTransaction() override;
     void commitTransaction() override;
     void rollbackTransaction() override;
+    void interrupt() override;
 
     // Changes the wait for a locked database (now, and for later opens).
     void setBusyTimeout(int milliseconds);

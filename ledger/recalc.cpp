@@ -2,6 +2,7 @@
 
 #include "data/db_state.h"
 #include "data/dialect.h"
+#include "data/stop_request.h"
 #include "ledger/periods.h"
 #include "ledger/sql_strings.h"
 #include "ledger/steps.h"
@@ -32,6 +33,7 @@ void rebuildPeriods(RecalcUi &ui)
 {
     const int first = Periods.lowerBound();
     for (int p = first; p <= 12; ++p) {
+        ui.periodStarted(p);
         if (!BuildPeriodSums(p, PreviousPeriod))
             RaiseStepError(QStringLiteral("插入表错误"));
         if (p == first && !SeedTotalRows())
@@ -109,16 +111,27 @@ bool SeedTotalRows()
     return true;
 }
 
-bool RebuildTotals(RecalcUi &ui)
+bool RebuildTotals(RecalcUi &ui, const RecalcOptions &options)
 {
     bool inTransaction = false;
     try {
-        if (!CreateWorkTables())
+        // A real run leaves the work tables behind; a dry run leaves nothing.
+        if (!options.dryRun && !CreateWorkTables())
             RaiseStepError(QStringLiteral("创建表失败"));
         AccConn->BeginTrans();
         inTransaction = true;
+        if (options.dryRun && !CreateWorkTables())
+            RaiseStepError(QStringLiteral("创建表失败"));
+        TotalsSnapshot before;
+        if (options.changes)
+            before = ReadTotals();
         rebuildPeriods(ui);
-        AccConn->CommitTrans();
+        if (options.changes)
+            *options.changes = CompareTotals(before, ReadTotals());
+        if (options.dryRun)
+            AccConn->RollbackTrans();
+        else
+            AccConn->CommitTrans();
         return true;
     } catch (const AppError &error) {
         if (inTransaction) {
@@ -129,7 +142,9 @@ bool RebuildTotals(RecalcUi &ui)
                 // transaction by itself.
             }
         }
-        ui.showMessage(error.description());
+        // A stop the operator asked for is reported once, by the caller.
+        if (!StopRequested())
+            ui.showMessage(error.description());
         return false;
     }
 }

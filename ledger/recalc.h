@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ledger/change_report.h"
 #include "ledger/recalc_ui.h"
 
 #include <QString>
@@ -15,21 +16,36 @@ bool CreateWorkTables();
 // statement throws.
 bool SeedTotalRows();
 
+struct RecalcOptions
+{
+    // A dry run: the same checks and the same rebuild, inside the
+    // transaction, which is then rolled back, the work tables' creation
+    // included: nothing in either database changes.
+    bool dryRun = false;
+    // Filled with what the rebuild changes (or would change) in fa_Total.
+    ChangeReport *changes = nullptr;
+};
+
 // Rebuilds fa_Total of the open account-year database (AccConn) period by
 // period, from the first period of Periods to 12, then adds the year-opening
 // figures. Reports every failure through ui itself. Everything from saving
 // the carried figures to the closing pass runs in one transaction, so a
 // stopped run leaves fa_Total exactly as it was. True when the run completed.
-bool RebuildTotals(RecalcUi &ui);
+bool RebuildTotals(RecalcUi &ui, const RecalcOptions &options = {});
 
 // The run button: checks the selection, the account-year database, its data
 // version and start date and the period calendar, then rebuilds and reports
-// "整理完毕", or kRunStoppedMessage when the rebuild stopped. The window and
-// the headless command both run this. True only when the rebuild completed.
+// "整理完毕" (with what changed), or kRunStoppedMessage when the rebuild
+// stopped. A dry run ends with the summary of the differences instead. The
+// window and the headless command both run this. True only when the rebuild
+// (or the dry run) completed.
 // The last word of a run that stopped: its transaction was rolled back.
 inline const QString kRunStoppedMessage = QStringLiteral("整理未完成，fa_Total 保持原样");
 inline const QString kRunCompletedMessage = QStringLiteral("整理完毕");
+// The last word of a run that the operator stopped.
+inline const QString kRunCancelledMessage = QStringLiteral("整理已停止，fa_Total 保持原样");
 
-bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui);
+bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
+                      const RecalcOptions &options = {});
 
 } // namespace fa

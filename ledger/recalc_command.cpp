@@ -1,8 +1,10 @@
 #include "data/db_state.h"
 #include "data/lock_wait.h"
+#include "data/stop_request.h"
 #include "data/value_conversion.h"
 #include "ledger/periods.h"
 #include "ledger/recalc.h"
+#include "ledger/run_lock.h"
 
 namespace fa {
 
@@ -21,10 +23,12 @@ void readInformation(const QString &sql, const QString &queryFailed)
         RaiseAppError(QStringLiteral("AccInformation 有误"));
 }
 
-void checkAndLoad(const QString &account, const QString &year)
+void checkAndLoad(const QString &account, const QString &year, AccountYearRunLock &runLock)
 {
     if (year.size() != 4 || account.size() != 3)
         RaiseAppError(QStringLiteral("可能系统库ua_Account 或ua_Period 有误"));
+    if (IsAccess)
+        runLock.claim();
     if (!OpenConn(*AccConn, AccConnStr))
         RaiseStepError(QStringLiteral("打开文件错误"));
 
@@ -41,6 +45,8 @@ void checkAndLoad(const QString &account, const QString &year)
 
     if (!LoadPeriods(account, year))
         RaiseStepError(QStringLiteral("可能系统库ua_period 有误"));
+    if (!IsAccess)
+        runLock.claim();
 }
 
 // Tells the run's listener about lock waits for as long as the run lasts.
@@ -58,19 +64,24 @@ public:
 
 } // namespace
 
-bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui)
+bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
+                      const RecalcOptions &options)
 {
     const LockWaitReport lockWaits(ui);
+    AccountYearRunLock runLock;
     try {
-        checkAndLoad(account, year);
+        checkAndLoad(account, year, runLock);
     } catch (const AppError &error) {
-        ui.showMessage(error.description());
+        ui.showMessage(StopRequested() ? kRunCancelledMessage : error.description());
         ui.enableRun();
         return false;
     }
 
     ui.setBusy(true);
-    const bool completed = RebuildTotals(ui);
+    ChangeReport changes;
+    RecalcOptions rebuild = options;
+    rebuild.changes = &changes;
+    const bool completed = RebuildTotals(ui, rebuild);
     ui.setBusy(false);
     try {
         AccConn->Close();
@@ -79,8 +90,15 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui)
         ui.enableRun();
         return false;
     }
+    if (options.changes)
+        *options.changes = changes;
     // A stopped run has rolled back: the operator must not read "done".
-    ui.showMessage(completed ? kRunCompletedMessage : kRunStoppedMessage);
+    if (!completed)
+        ui.showMessage(StopRequested() ? kRunCancelledMessage : kRunStoppedMessage);
+    else if (options.dryRun)
+        ui.checkCompleted(changes);
+    else
+        ui.runCompleted(kRunCompletedMessage, changes);
     return completed;
 }
 

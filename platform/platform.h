@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace fa {
 
@@ -26,9 +27,16 @@ public:
     virtual QString separator() = 0;
     // True when standard input is a terminal that someone types on.
     virtual bool inputIsTerminal() = 0;
+    // True when standard error is a terminal that someone reads.
+    virtual bool errorIsTerminal() = 0;
     // Stops (false) or resumes (true) the terminal on standard input showing
     // what is typed, for a password. False when there is no such terminal.
     virtual bool setInputEcho(bool on) = 0;
+    // From now on, the operator's request to end the program (Ctrl+C, a
+    // termination signal or console close) calls the handler, on a thread of
+    // its own, instead of ending the program; a second request ends it at
+    // once. Call before any other thread is started.
+    virtual void onTerminationRequest(std::function<void()> handler) = 0;
 };
 
 // The platform in force: the installed fake, else the system's own side.

@@ -8,8 +8,11 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <csignal>
+#include <cstdlib>
 #include <memory>
+#include <pthread.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fa {
@@ -153,6 +156,7 @@ public:
     QString separator() override { return QStringLiteral("/"); }
 
     bool inputIsTerminal() override { return ::isatty(STDIN_FILENO) == 1; }
+    bool errorIsTerminal() override { return ::isatty(STDERR_FILENO) == 1; }
 
     bool setInputEcho(bool on) override
     {
@@ -171,6 +175,28 @@ public:
         for (int signal : kEndingSignals)
             std::signal(signal, SIG_DFL);
         return done;
+    }
+
+    void onTerminationRequest(std::function<void()> handler) override
+    {
+        // The signals are kept from every thread and waited for by one of
+        // ours, which may then do what a signal handler may not (interrupt
+        // a database statement, say).
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        std::thread([set, handler = std::move(handler)] {
+            for (int requests = 0;; ++requests) {
+                int signal = 0;
+                if (sigwait(&set, &signal) != 0)
+                    continue;
+                if (requests > 0)
+                    std::_Exit(128 + signal);
+                handler();
+            }
+        }).detach();
     }
 
 private:

@@ -1,6 +1,8 @@
 #include "platform/platform.h"
 
 #include <QDir>
+#include <atomic>
+#include <functional>
 #include <iterator>
 
 #include <windows.h>
@@ -16,10 +18,20 @@ public:
             CloseHandle(m_mutex);
     }
 
+    // The system folder as the accounting system sees it. It is a 32-bit
+    // program: what it keeps under "system32" lands, on 64-bit Windows, in
+    // the folder that GetSystemWow64Directory names (SysWOW64). On 32-bit
+    // Windows that call fails and the system folder is the one.
     QString systemDirectory() override
     {
+        // Set by the tests and the demo to point at a prepared folder.
+        const QString configured = qEnvironmentVariable("FATOTAL_SYSTEM_DIR");
+        if (!configured.isEmpty())
+            return QDir::toNativeSeparators(QDir(configured).absolutePath());
         wchar_t buffer[MAX_PATH + 1];
-        const UINT length = GetSystemDirectoryW(buffer, UINT(std::size(buffer)));
+        UINT length = GetSystemWow64DirectoryW(buffer, UINT(std::size(buffer)));
+        if (length == 0)
+            length = GetSystemDirectoryW(buffer, UINT(std::size(buffer)));
         if (length == 0 || length >= std::size(buffer))
             return {};
         return QString::fromWCharArray(buffer, int(length));
@@ -69,6 +81,12 @@ public:
             m_checked = true;
             m_mutex = CreateMutexW(nullptr, FALSE, L"Local\\fatotal-single-instance");
             m_another = m_mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+            // A copy that finds another lets go at once: holding the name
+            // open, it would keep it alive after the first copy has ended.
+            if (m_another) {
+                CloseHandle(m_mutex);
+                m_mutex = nullptr;
+            }
         }
         return m_another;
     }
@@ -95,6 +113,13 @@ public:
         return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
     }
 
+    // A console, not the NUL device (which _isatty would count).
+    bool errorIsTerminal() override
+    {
+        DWORD mode = 0;
+        return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    }
+
     bool setInputEcho(bool on) override
     {
         const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -105,7 +130,31 @@ public:
         return SetConsoleMode(input, mode) != 0;
     }
 
+    void onTerminationRequest(std::function<void()> handler) override
+    {
+        // Windows calls console handlers on a thread of its own already.
+        terminationHandler() = std::move(handler);
+        SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    }
+
 private:
+    static std::function<void()> &terminationHandler()
+    {
+        static std::function<void()> handler;
+        return handler;
+    }
+
+    static BOOL WINAPI onConsoleEvent(DWORD event)
+    {
+        static std::atomic<int> requests{0};
+        if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+            return FALSE;
+        if (requests++ > 0)
+            return FALSE; // the default: end the program
+        terminationHandler()();
+        return TRUE;
+    }
+
     HANDLE m_mutex = nullptr;
     bool m_checked = false;
     bool m_another = false;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Retakes the README's pictures in docs/ from the real program on a virtual X
-# server: the main window at start, after "刷新" on the demo data, and the
-# "整理完毕" box over it. A small window manager gives the windows their frames
+# server: the main window at start, after "刷新" on the demo data, the
+# "整理完毕" box over it, the window during a long run, and the question that
+# Esc asks then. A small window manager gives the windows their frames
 # and keeps a message box a window of its own. The X server, the window
 # manager and the tools that click and take the pictures serve the pictures
 # only; fatotal needs none of them.
@@ -12,7 +13,7 @@ cd "$(dirname "$self")/.."
 shoot()
 {
     # The window's controls in pixels from its top left corner (twips / 15).
-    local refresh=(296 84) run=(296 20) quit=(296 52)
+    local refresh=(296 84) run=(296 20) quit=(296 52) yearList=(231 49) secondYear=(140 80)
 
     snap()
     {
@@ -47,6 +48,23 @@ shoot()
     box=$(xdotool search --sync --name '^固定资产总帐整理$' | head -1)
     snap docs/rebuilt.png
 
+    xdotool windowactivate --sync "$box" key Return
+    sleep 0.5
+
+    # The large ledger is the year 2026, the second in the list.
+    click "$main" "${refresh[@]}"
+    click "$main" "${yearList[@]}"
+    sleep 0.5
+    click "$main" "${secondYear[@]}"
+    click "$main" "${run[@]}"
+    sleep 2
+    snap docs/running.png
+    xdotool key Escape
+    box=$(xdotool search --sync --name '^固定资产总帐整理$' | head -1)
+    snap docs/stop-question.png
+    xdotool windowactivate --sync "$box" key y
+    sleep 1
+    box=$(xdotool search --sync --name '^固定资产总帐整理$' | head -1)
     xdotool windowactivate --sync "$box" key Return
     sleep 0.5
     click "$main" "${quit[@]}"
@@ -87,7 +105,8 @@ export HOME="$scratch/....../home/demo" TMPDIR="$scratch" XDG_RUNTIME_DIR="$scra
 export FATOTAL_SYSTEM_DIR="$HOME/fatotal-demo"
 mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORMTHEME QT_SCALE_FACTOR
-build/tools/fatotal-demo --out "$FATOTAL_SYSTEM_DIR" > /dev/null
+# Enough cards in 001/2026 for a run that lasts a while.
+build/tools/fatotal-demo --out "$FATOTAL_SYSTEM_DIR" --cards 100000 > /dev/null
 
 xvfb-run -a -s "-screen 0 640x400x24" "$self" --on-display
 echo "Pictures written to docs/"

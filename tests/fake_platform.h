@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 
@@ -18,7 +19,9 @@ public:
     QString computerNameValue = QStringLiteral("TESTPC");
     QString savedSaPasswordValue;
     bool anotherInstance = false;
-    QString separatorValue = QStringLiteral("/");
+    // The separator of the system the tests run on: its temporary folders
+    // are what the fake system directory points into.
+    QString separatorValue = QDir::separator();
 
     QString systemDirectory() override { return systemDirectoryValue; }
     QString computerName() override { return computerNameValue; }
@@ -30,5 +33,7 @@ public:
     bool isOrdinaryFile(const QString &path) override;
     QString separator() override { return separatorValue; }
     bool inputIsTerminal() override { return false; }
+    bool errorIsTerminal() override { return false; }
     bool setInputEcho(bool) override { return false; }
+    void onTerminationRequest(std::function<void()>) override {}
 };

@@ -535,7 +535,7 @@ private slots:
     void loadableExtensionHasTheSameFunctions()
     {
         const QString module = qEnvironmentVariable("FATOTAL_BIN_DIR") +
-                               QStringLiteral("/tools/fatotal_sqlite_ext.so");
+                               QStringLiteral("/tools/fatotal_sqlite_ext" FATOTAL_MODULE_SUFFIX);
         if (!QFileInfo::exists(module))
             QSKIP("the extension module is not built");
         sqlite3 *db = nullptr;

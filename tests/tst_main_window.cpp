@@ -14,11 +14,27 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 #include <memory>
 
 using namespace fa;
+
+namespace {
+
+// A radio button takes a click on its indicator or its text only, and how
+// far the text reaches depends on the font: click the indicator.
+void clickRadio(QRadioButton *button)
+{
+    QStyleOptionButton option;
+    option.initFrom(button);
+    const QRect indicator =
+        button->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, button);
+    QTest::mouseClick(button, Qt::LeftButton, {}, indicator.center());
+}
+
+} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -143,7 +159,7 @@ private slots:
         m_window->txtCurdb()->setText(QStringLiteral("/data/ZT001/2002/kvdata.mdb"));
         QVERIFY(m_window->cmdDo()->isEnabled());
 
-        QTest::mouseClick(m_window->IsSQL(1), Qt::LeftButton);
+        clickRadio(m_window->IsSQL(1));
         QVERIFY(!IsAccess);
         QVERIFY(!m_window->cmbAcc()->isEnabled());
         QVERIFY(!m_window->cmbYear()->isEnabled());
@@ -151,7 +167,7 @@ private slots:
         QCOMPARE(m_window->txtCurdb()->text(), QStringLiteral("/data/ZT001/2002/kvdata.mdb"));
 
         // Back to Access: the lists wait for the next refresh.
-        QTest::mouseClick(m_window->IsSQL(0), Qt::LeftButton);
+        clickRadio(m_window->IsSQL(0));
         QVERIFY(IsAccess);
         QVERIFY(!m_window->cmbAcc()->isEnabled());
         QVERIFY(!m_window->cmdDo()->isEnabled());

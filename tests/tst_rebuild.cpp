@@ -269,7 +269,7 @@ QString rebuildProgram()
 {
     const QString dir =
         qEnvironmentVariable("FATOTAL_BIN_DIR", QCoreApplication::applicationDirPath() + "/..");
-    return dir + QStringLiteral("/tools/fatotal-rebuild");
+    return dir + QStringLiteral("/tools/fatotal-rebuild" FATOTAL_EXE_SUFFIX);
 }
 
 QStringList rebuildArguments(const QString &system)
@@ -286,6 +286,43 @@ class TestRebuild : public QObject
     Q_OBJECT
 
 private slots:
+    void changeReportRules_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QVariant>("was");
+        QTest::addColumn<QVariant>("is");
+        QTest::addColumn<QString>("line"); // empty: no change
+        QTest::newRow("figure changed") << "dblValue" << QVariant(1200.0) << QVariant(1350.0)
+                                        << "changed,\"a\"\"b\",\"x,y\",5,dblValue,1200,1350\r\n";
+        QTest::newRow("rounding noise")
+            << "dblValue" << QVariant(1e12) << QVariant(1e12 + 10) << "";
+        QTest::newRow("sum near zero") << "dblDepr" << QVariant(1e-7) << QVariant(3e-7) << "";
+        QTest::newRow("null on one side") << "dblWork" << QVariant() << QVariant(0.0)
+                                          << "changed,\"a\"\"b\",\"x,y\",5,dblWork,,0\r\n";
+        QTest::newRow("count exact") << "lCount" << QVariant(3) << QVariant(4)
+                                     << "changed,\"a\"\"b\",\"x,y\",5,lCount,3,4\r\n";
+        QTest::newRow("same count") << "lCount" << QVariant(3) << QVariant(3.0) << "";
+    }
+
+    void changeReportRules()
+    {
+        QFETCH(QString, column);
+        QFETCH(QVariant, was);
+        QFETCH(QVariant, is);
+        QFETCH(QString, line);
+        const TotalsSnapshot::Key key{QStringLiteral("a\"b"), QStringLiteral("x,y"), 5};
+        TotalsSnapshot before;
+        before.columns = QStringList{QStringLiteral("sDeptNum"), column};
+        before.rows.insert(key, {std::get<0>(key), was});
+        TotalsSnapshot after = before;
+        after.rows[key] = {std::get<0>(key), is};
+        after.rows.insert({QStringLiteral("b"), QStringLiteral("t"), 6}, {});
+        const ChangeReport report = CompareTotals(before, after);
+        QCOMPARE(report.csvLines(), line + QStringLiteral("added,b,t,6,,,\r\n"));
+        QCOMPARE(report.summary(),
+                 QStringLiteral("新增 1 行，删除 0 行，修改 %1 行").arg(line.isEmpty() ? 0 : 1));
+    }
+
     // ---- The whole run -------------------------------------------------------
 
     void wholeRunMatchesTheHandComputedSummary_data()

@@ -2,7 +2,10 @@
 // standard error.
 #include "tools/sample_ledger.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sqlite3.h>
@@ -13,11 +16,13 @@ struct Run
 {
     int exitCode = -1;
     QStringList messages; // standard error, line by line
+    QByteArray output;    // standard output
 };
 
 QString tool()
 {
-    return qEnvironmentVariable("FATOTAL_BIN_DIR") + QStringLiteral("/tools/fatotal-rebuild");
+    return qEnvironmentVariable("FATOTAL_BIN_DIR") +
+           QStringLiteral("/tools/fatotal-rebuild" FATOTAL_EXE_SUFFIX);
 }
 
 Run rebuild(const QStringList &arguments, const QByteArray &input = {})
@@ -30,7 +35,10 @@ Run rebuild(const QStringList &arguments, const QByteArray &input = {})
         qFatal("fatotal-rebuild did not finish");
     Run run;
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    run.output = process.readAllStandardOutput();
+    // Windows ends each line written to a pipe with "\r\n".
+    const QString err =
+        QString::fromLocal8Bit(process.readAllStandardError()).remove(QLatin1Char('\r'));
     for (const QString &line : err.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         run.messages << line;
     return run;
@@ -59,6 +67,60 @@ QString scalar(const QString &path, const char *sql)
     sqlite3_close(db);
     return value;
 }
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every row of fa_Total as text, by department, type and period.
+QMap<QString, QString> rowsByKey(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT sDeptNum || ',' || sTypeNum || ',' || iPeriod, * FROM fa_Total",
+                       -1, &stmt, nullptr);
+    QMap<QString, QString> rows;
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        QStringList cells;
+        for (int i = 1; i < sqlite3_column_count(stmt); ++i)
+            cells << QString::fromUtf8(
+                reinterpret_cast<const char *>(sqlite3_column_text(stmt, i)));
+        rows.insert(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))),
+                    cells.join(QLatin1Char('|')));
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return rows;
+}
+
+// Demo ledgers of a test's own: 001 with 2025 and 2026, 002 with 2025 (a
+// copy of 001's) and 2026.
+struct Demo
+{
+    QTemporaryDir dir;
+    Demo()
+    {
+        fa::sample::writeDemo(dir.path(), 150);
+        QDir(dir.path()).mkpath(QStringLiteral("ZT002/2025"));
+        QFile::copy(ledger("001", "2025"), ledger("002", "2025"));
+        exec(system(), "CREATE TEMP TABLE t AS SELECT * FROM ua_period WHERE cacc_id = '001' AND "
+                       "iYear = 2025; UPDATE t SET cacc_id = '002'; "
+                       "INSERT INTO ua_period SELECT * FROM t");
+    }
+    QString system() const { return dir.path() + QStringLiteral("/kvsystem/kvsystem.mdb"); }
+    QString ledger(const QString &account, const QString &year) const
+    {
+        return dir.path() + QStringLiteral("/ZT%1/%2/kvdata.mdb").arg(account, year);
+    }
+    QStringList args(const QString &accounts, const QString &years) const
+    {
+        return {QStringLiteral("--system"), system(), QStringLiteral("--account"), accounts,
+                QStringLiteral("--year"),   years};
+    }
+};
 
 const char *kSummaryDigest =
     "SELECT group_concat(sDeptNum || sTypeNum || iPeriod || lCount || dblValue || dblYearValue, "
@@ -137,7 +199,10 @@ private slots:
     {
         const QString before = scalar(ledger("002", 2026), kSummaryDigest);
         const Run run = rebuild(fileArgs(QStringLiteral("002"), QStringLiteral("2026")));
-        QCOMPARE(run.messages, QStringList{QStringLiteral("整理完毕")});
+        QCOMPARE(run.messages.value(0), QStringLiteral("整理完毕"));
+        QVERIFY(QRegularExpression(QStringLiteral("^新增 \\d+ 行，删除 \\d+ 行，修改 \\d+ 行$"))
+                    .match(run.messages.value(1))
+                    .hasMatch());
         QCOMPARE(run.exitCode, 0);
         const QString after = scalar(ledger("002", 2026), kSummaryDigest);
         QVERIFY(after != before);
@@ -146,7 +211,9 @@ private slots:
                  QStringLiteral("5"));
 
         // A second run on the result changes nothing.
-        QCOMPARE(rebuild(fileArgs(QStringLiteral("002"), QStringLiteral("2026"))).exitCode, 0);
+        const Run again = rebuild(fileArgs(QStringLiteral("002"), QStringLiteral("2026")));
+        QCOMPARE(again.exitCode, 0);
+        QCOMPARE(again.messages.value(1), QStringLiteral("新增 0 行，删除 0 行，修改 0 行"));
         QCOMPARE(scalar(ledger("002", 2026), kSummaryDigest), after);
     }
 
@@ -189,6 +256,150 @@ private slots:
                                             QStringLiteral("整理未完成，fa_Total 保持原样")}));
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(scalar(path, kSummaryDigest), before);
+    }
+
+    void terminationStopsTheRunAndRollsBack()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("QProcess::terminate() sends no console event to a Windows console program");
+#endif
+        // A reader that keeps the ledger from being written holds the run at
+        // its first write; the signal comes while it waits.
+        const QString path = ledger("001", 2026);
+        const QString before = scalar(path, kSummaryDigest);
+        sqlite3 *reader = nullptr;
+        sqlite3_open_v2(path.toUtf8().constData(), &reader, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM fa_Total", nullptr, nullptr, nullptr);
+
+        QProcess process;
+        process.setReadChannel(QProcess::StandardError);
+        process.start(tool(), fileArgs(QStringLiteral("001"), QStringLiteral("2026")));
+        QString err;
+        while (!err.contains(QStringLiteral("正在等待")) && process.waitForReadyRead(10000))
+            err += QString::fromLocal8Bit(process.readAllStandardError());
+        process.terminate();
+        QVERIFY(process.waitForFinished(10000));
+        err += QString::fromLocal8Bit(process.readAllStandardError());
+        sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(reader);
+
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.endsWith(QStringLiteral("整理已停止，fa_Total 保持原样\n")), qPrintable(err));
+        QCOMPARE(scalar(path, kSummaryDigest), before);
+    }
+
+    void checkReportsWhatARunThenChanges()
+    {
+        Demo demo;
+        const QString path = demo.ledger("001", "2025");
+        const QByteArray ledgerBytes = fileBytes(path);
+        const QByteArray systemBytes = fileBytes(demo.system());
+        const QMap<QString, QString> before = rowsByKey(path);
+
+        const Run check = rebuild(demo.args("001", "2025") << QStringLiteral("--check"));
+        QCOMPARE(check.exitCode, 3);
+        QCOMPARE(fileBytes(path), ledgerBytes);
+        QCOMPARE(fileBytes(demo.system()), systemBytes);
+
+        const QString changes = demo.dir.filePath(QStringLiteral("changes.csv"));
+        const Run run = rebuild(demo.args("001", "2025") << QStringLiteral("--changes") << changes);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(fileBytes(changes), check.output);
+
+        // The rows the report names are exactly those the run changed.
+        const QMap<QString, QString> after = rowsByKey(path);
+        QSet<QString> changed;
+        for (const auto &rows : {before, after}) {
+            for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+                if (before.value(it.key()) != after.value(it.key()))
+                    changed << it.key();
+            }
+        }
+        QSet<QString> reported;
+        const QList<QByteArray> lines = check.output.split('\n');
+        QCOMPARE(lines.first(), QByteArray("change,sDeptNum,sTypeNum,iPeriod,column,old,new\r"));
+        for (const QByteArray &line : lines.mid(1, lines.size() - 2))
+            reported << QString::fromUtf8(line).section(QLatin1Char(','), 1, 3);
+        QVERIFY(!changed.isEmpty());
+        QCOMPARE(reported, changed);
+
+        const Run agrees = rebuild(demo.args("001", "2025") << QStringLiteral("--check"));
+        QCOMPARE(agrees.exitCode, 0);
+        QCOMPARE(agrees.output, QByteArray("change,sDeptNum,sTypeNum,iPeriod,column,old,new\r\n"));
+    }
+
+    void batchesGoOnPastARefusedAccountYear_data()
+    {
+        QTest::addColumn<QString>("accounts");
+        QTest::addColumn<QString>("years");
+        QTest::addColumn<QStringList>("rebuilt");
+        QTest::addColumn<int>("exitCode");
+        // 001 2026 is refused: its data are of a newer version.
+        QTest::newRow("all") << "all"
+                             << "all" << QStringList{"001 2025", "002 2025", "002 2026"} << 1;
+        QTest::newRow("two account sets, one year")
+            << "001,002"
+            << "2025" << QStringList{"001 2025", "002 2025"} << 0;
+    }
+
+    void batchesGoOnPastARefusedAccountYear()
+    {
+        QFETCH(QString, accounts);
+        QFETCH(QString, years);
+        QFETCH(QStringList, rebuilt);
+        QFETCH(int, exitCode);
+        Demo demo;
+        exec(demo.ledger("001", "2026"),
+             "UPDATE AccInformation SET cValue = '9.0' WHERE cName = 'VersionFlag'");
+        const QStringList all{"001 2025", "001 2026", "002 2025", "002 2026"};
+        QMap<QString, QString> before;
+        for (const QString &item : all)
+            before[item] = scalar(demo.ledger(item.left(3), item.right(4)), kSummaryDigest);
+
+        const Run run = rebuild(demo.args(accounts, years));
+
+        QCOMPARE(run.exitCode, exitCode);
+        for (const QString &item : all) {
+            const bool changed =
+                scalar(demo.ledger(item.left(3), item.right(4)), kSummaryDigest) != before[item];
+            QVERIFY2(changed == rebuilt.contains(item), qPrintable(item));
+        }
+        QStringList closing;
+        for (const QString &item : all) {
+            if (rebuilt.contains(item))
+                closing << item + QStringLiteral("：完成");
+            else if (exitCode == 1 && item == "001 2026")
+                closing << item + QStringLiteral("：Korvane软件版本好太高");
+        }
+        QCOMPARE(run.messages.mid(run.messages.size() - closing.size()), closing);
+    }
+
+    void secondRunOfTheSameLedgerStopsAtOnce()
+    {
+        // The first run claims the ledger, then waits for a reader to let go.
+        Demo demo;
+        const QString path = demo.ledger("001", "2026");
+        sqlite3 *reader = nullptr;
+        sqlite3_open_v2(path.toUtf8().constData(), &reader, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM fa_Total", nullptr, nullptr, nullptr);
+        QProcess first;
+        first.setReadChannel(QProcess::StandardError);
+        first.start(tool(), demo.args("001", "2026"));
+        QString err;
+        while (!err.contains(QStringLiteral("正在等待")) && first.waitForReadyRead(10000))
+            err += QString::fromLocal8Bit(first.readAllStandardError());
+
+        const Run second = rebuild(demo.args("001", "2026"));
+        sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(reader);
+        QVERIFY(first.waitForFinished(30000));
+
+        QCOMPARE(second.exitCode, 1);
+        QCOMPARE(second.messages,
+                 QStringList{QStringLiteral("另一个整理正在处理这个帐套年度，请等它结束后再试：") +
+                             path});
+        QCOMPARE(first.exitCode(), 0);
     }
 
     void refusedServerExitsWithOne()

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -53,6 +54,19 @@ public:
     QString openFileName(QWidget *, const QString &, const QString &, const QString &) override
     {
         return {};
+    }
+    QStringList details;
+    void detailedMessage(QWidget *parent, const QString &text, const QString &more) override
+    {
+        message(parent, text);
+        details << more;
+    }
+    QStringList questions;
+    bool answer = false;
+    bool question(QWidget *, const QString &text) override
+    {
+        questions << text;
+        return answer;
     }
     void login(QWidget *) override {}
 };
@@ -106,6 +120,8 @@ private slots:
         m_platform = std::make_unique<FakePlatform>();
         m_platform->systemDirectoryValue = m_dir.path();
         m_dialogs.shown.clear();
+        m_dialogs.questions.clear();
+        m_dialogs.details.clear();
         m_window = std::make_unique<frmMain>(m_dialogs);
         m_dialogs.runButton = m_window->cmdDo();
         m_window->show();
@@ -234,6 +250,103 @@ private slots:
         QVERIFY(m_window->IsSQL(0)->isChecked());
         QCOMPARE(m_window->cmbAcc()->currentText(), QStringLiteral("001"));
         QCOMPARE(SysConnStr, connectionString);
+    }
+
+    void theEndMessageListsTheChanges()
+    {
+        // A summary that no longer agrees with the cards, in one figure.
+        sqlite3 *db = nullptr;
+        sqlite3_open_v2(ledger().toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_exec(db, "UPDATE fa_Total SET dblValue = dblValue + 1 WHERE rowid = 1", nullptr,
+                     nullptr, nullptr);
+        sqlite3_close(db);
+        click(m_window->CmdRefresh());
+        click(m_window->cmdDo());
+        const QStringList lines = m_dialogs.details.value(0).split(QLatin1Char('\n'));
+        QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
+        QCOMPARE(lines.value(2), QStringLiteral("change,sDeptNum,sTypeNum,iPeriod,column,old,new"));
+        QCOMPARE(lines.first(), QStringLiteral("新增 0 行，删除 0 行，修改 1 行"));
+        QCOMPARE(lines.size(), 5);
+        QVERIFY2(lines.value(3).startsWith(QStringLiteral("changed,")) &&
+                     lines.value(3).contains(QStringLiteral(",dblValue,")),
+                 qPrintable(lines.value(3)));
+
+        // The same books once more: nothing left to change.
+        click(m_window->CmdRefresh());
+        click(m_window->cmdDo());
+        QCOMPARE(m_dialogs.details.value(1),
+                 QStringLiteral("新增 0 行，删除 0 行，修改 0 行\n\n"
+                                "change,sDeptNum,sTypeNum,iPeriod,column,old,new\n"));
+    }
+
+    void progressShowsEachPeriodInTurn()
+    {
+        click(m_window->CmdRefresh());
+        QStringList shown;
+        QProgressBar *progress = m_window->runProgress();
+        connect(progress, &QProgressBar::valueChanged, progress, [&] {
+            if (shown.value(shown.size() - 1) != progress->text())
+                shown << progress->text();
+        });
+        click(m_window->cmdDo());
+        QStringList expected;
+        for (int p = 1; p <= 12; ++p)
+            expected << QStringLiteral("正在整理第%1期，剩%2期").arg(p).arg(12 - p);
+        QCOMPARE(shown, expected);
+        QVERIFY(!progress->isVisible());
+        // Focus stays on a button: a key pressed next must not overwrite the account.
+        QCOMPARE(QApplication::focusWidget(), m_window->cmdDo());
+    }
+
+    void stopDuringTheRun_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("close box, yes") << "close" << true;
+        QTest::newRow("Esc, yes") << "Esc" << true;
+        QTest::newRow("close box, no") << "close" << false;
+    }
+
+    void stopDuringTheRun()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, answer);
+        const QStringList before = totals(ledger());
+        click(m_window->CmdRefresh());
+        m_dialogs.answer = answer;
+        // Asked for while period 3 is rebuilt, in the middle of the transaction.
+        QProgressBar *progress = m_window->runProgress();
+        bool asked = false;
+        connect(progress, &QProgressBar::valueChanged, progress, [&](int value) {
+            if (value != 2 || std::exchange(asked, true))
+                return;
+            if (how == "close")
+                QCoreApplication::postEvent(m_window.get(), new QCloseEvent);
+            else
+                QCoreApplication::postEvent(
+                    m_window.get(),
+                    new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        });
+        click(m_window->cmdDo());
+        QCoreApplication::processEvents();
+
+        QCOMPARE(m_dialogs.questions,
+                 QStringList{QStringLiteral("停止整理？fa_Total 将保持原样。")});
+        if (!answer) {
+            QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
+            QVERIFY(m_window->isVisible());
+            return;
+        }
+        QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理已停止，fa_Total 保持原样")});
+        QCOMPARE(totals(ledger()), before);
+        QCOMPARE(m_window->isVisible(), how != "close");
+        if (how == "Esc") {
+            // Nothing of the stop is left over for the next run.
+            click(m_window->CmdRefresh());
+            m_dialogs.shown.clear();
+            click(m_window->cmdDo());
+            QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
+        }
     }
 
     void aLockHeldByAnotherProgramIsWaitedForAndSaid()

@@ -2,6 +2,7 @@
 // and their numbers, locks, transactions, and cursors that outlive things.
 #include "data/app_error.h"
 #include "data/connection.h"
+#include "data/odbc_provider.h"
 #include "data/sqlite_provider.h"
 
 #include <QDir>
@@ -116,6 +117,53 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), content); // nothing written into it
         }
+    }
+
+    // A file database is opened by what its first bytes say it is, on every
+    // system: an SQLite file through SQLite, an Access file (.mdb, .accdb)
+    // through the Access driver, which only Windows has; elsewhere it is
+    // refused with a message that names it, before SQLite could call it
+    // damaged.
+    void fileDatabaseIsOpenedByItsFormat_data()
+    {
+        QTest::addColumn<QByteArray>("head"); // empty: a database SQLite made
+        QTest::addColumn<QString>("opensWith");
+#ifdef Q_OS_WIN
+        const QString access = QStringLiteral("odbc");
+#else
+        const QString access = QStringLiteral("refused");
+#endif
+        QTest::newRow("SQLite") << QByteArray() << "sqlite";
+        QTest::newRow("Jet") << QByteArray("\0\1\0\0Standard Jet DB\0", 20) << access;
+        QTest::newRow("ACE") << QByteArray("\0\1\0\0Standard ACE DB\0", 20) << access;
+        QTest::newRow("engine name elsewhere")
+            << QByteArray("Standard Jet DB\0\0\0\0\0", 20) << "sqlite";
+    }
+    void fileDatabaseIsOpenedByItsFormat()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QString, opensWith);
+        const QString path =
+            m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".mdb"));
+        if (head.isEmpty()) {
+            createDatabaseFile(path);
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(head + QByteArray(2028, '\0'));
+        }
+        QString chosen;
+        try {
+            const std::unique_ptr<Provider> provider = createDefaultProvider(jet(path));
+            chosen = dynamic_cast<SqliteProvider *>(provider.get()) ? QStringLiteral("sqlite")
+                     : dynamic_cast<OdbcProvider *>(provider.get()) ? QStringLiteral("odbc")
+                                                                    : QStringLiteral("other");
+        } catch (const AppError &error) {
+            chosen = QStringLiteral("refused");
+            QCOMPARE(error.number(), kProviderFailure);
+            QVERIFY2(error.description().contains(path), qPrintable(error.description()));
+        }
+        QCOMPARE(chosen, opensWith);
     }
 
     // Only an absolute path names a database: "file:" + path is a relative

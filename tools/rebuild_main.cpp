@@ -3,66 +3,19 @@
 // rebuild as the window and prints the tool's own messages on standard error.
 #include "data/conn_strings.h"
 #include "data/db_state.h"
+#include "data/stop_request.h"
 #include "ledger/account_year.h"
 #include "ledger/recalc.h"
 #include "platform/platform.h"
+#include "tools/rebuild_batch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <cstdio>
 #include <optional>
-#include <unistd.h>
 
 namespace {
-
-// Exit codes.
-constexpr int kCompleted = 0;
-constexpr int kStopped = 1; // a check or the rebuild stopped with a message
-constexpr int kUsage = 2;
-
-void printLine(const QString &text)
-{
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-}
-
-class StderrUi final : public fa::RecalcUi
-{
-public:
-    explicit StderrUi(bool progress) : m_progress(progress) {}
-
-    void showMessage(const QString &text) override
-    {
-        endProgressLine();
-        printLine(text);
-    }
-
-    void periodDone(int period) override
-    {
-        if (!m_progress)
-            return;
-        std::fprintf(stderr, "\r%s", qPrintable(QStringLiteral("已完成第 %1 期 / 12").arg(period)));
-        std::fflush(stderr);
-        m_lineOpen = true;
-    }
-
-    void waitingForLock(int waitedMs) override
-    {
-        if (waitedMs == 0)
-            showMessage(QStringLiteral("数据库被其他程序占用，正在等待…"));
-    }
-
-private:
-    void endProgressLine()
-    {
-        if (m_lineOpen)
-            std::fputc('\n', stderr);
-        m_lineOpen = false;
-    }
-
-    bool m_progress;
-    bool m_lineOpen = false;
-};
 
 // Longer than any password; a longer first line is a mistake, and reading it
 // whole could take all memory.
@@ -104,8 +57,10 @@ std::optional<QString> readPasswordFromStdin()
 }
 
 const char *const kUsageHint =
-    "usage: fatotal-rebuild --system <kvsystem.mdb> --account <id> --year <yyyy>\n"
-    "       fatotal-rebuild --server <name> [--password-stdin] --account <id> --year <yyyy>";
+    "usage: fatotal-rebuild --system <kvsystem.mdb> --account <ids> --year <years> [--check] "
+    "[--changes <file>]\n"
+    "       fatotal-rebuild --server <name> [--password-stdin] --account <ids> --year <years> "
+    "[--check] [--changes <file>]";
 
 // Wrong arguments: what is wrong, then how it is called.
 int usageError(const QString &problem)
@@ -140,13 +95,17 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Rebuilds fa_Total of one account set and year.\n"
-                       "File database:  fatotal-rebuild --system <kvsystem.mdb> --account <id> "
-                       "--year <yyyy>\n"
-                       "SQL Server:     fatotal-rebuild --server <name> --account <id> --year "
-                       "<yyyy> [--password-stdin]\n"
-                       "Exit status: 0 when the rebuild completed, 1 when a check or the "
-                       "rebuild stopped, 2 for wrong arguments."));
+        QStringLiteral("Rebuilds (or, with --check, compares) fa_Total of account sets and "
+                       "years.\n"
+                       "File database:  fatotal-rebuild --system <kvsystem.mdb> --account <ids> "
+                       "--year <years> [--check] [--changes <file>]\n"
+                       "SQL Server:     fatotal-rebuild --server <name> --account <ids> --year "
+                       "<years> [--password-stdin] [--check] [--changes <file>]\n"
+                       "<ids> and <years>: one value, a comma-separated list, or all. Each "
+                       "account-year runs in its own transaction.\n"
+                       "Exit status: 0 when every rebuild completed (and for --check: fa_Total "
+                       "agrees), 1 when a check or a rebuild stopped, 2 for wrong arguments, "
+                       "3 when --check found differences."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption systemOption(QStringLiteral("system"),
                                           QStringLiteral("The system database file."),
@@ -154,17 +113,26 @@ int main(int argc, char *argv[])
     const QCommandLineOption serverOption(QStringLiteral("server"),
                                           QStringLiteral("The SQL Server that holds KVSYSTEM."),
                                           QStringLiteral("name"));
-    const QCommandLineOption accountOption(QStringLiteral("account"),
-                                           QStringLiteral("The account set number (3 characters)."),
-                                           QStringLiteral("id"));
-    const QCommandLineOption yearOption(QStringLiteral("year"), QStringLiteral("The year."),
-                                        QStringLiteral("yyyy"));
+    const QCommandLineOption accountOption(
+        QStringLiteral("account"),
+        QStringLiteral("The account set numbers (3 characters each), or all."),
+        QStringLiteral("ids"));
+    const QCommandLineOption yearOption(QStringLiteral("year"),
+                                        QStringLiteral("The years, or all of each account set."),
+                                        QStringLiteral("years"));
+    const QCommandLineOption checkOption(
+        QStringLiteral("check"),
+        QStringLiteral("A dry run: rebuild inside the transaction, report on standard output how "
+                       "fa_Total differs (CSV) and roll everything back."));
+    const QCommandLineOption changesOption(
+        QStringLiteral("changes"), QStringLiteral("Also write the change report (CSV) into file."),
+        QStringLiteral("file"));
     const QCommandLineOption passwordOption(
         QStringLiteral("password-stdin"),
         QStringLiteral("Read the sa password from the first line of standard input instead of "
                        "the saved setting."));
-    const QList<QCommandLineOption> options{systemOption, serverOption, accountOption, yearOption,
-                                            passwordOption};
+    const QList<QCommandLineOption> options{systemOption, serverOption,  accountOption, yearOption,
+                                            checkOption,  changesOption, passwordOption};
     parser.addOptions(options);
     // Not process(): it ends the program with status 1 on an unknown option.
     if (!parser.parse(QCoreApplication::arguments()))
@@ -183,6 +151,12 @@ int main(int argc, char *argv[])
         return kUsage;
     }
 
+    for (const QCommandLineOption &option : {accountOption, yearOption}) {
+        if (!isSelection(parser.value(option)))
+            return usageError(QStringLiteral("--%1 takes a value, a comma-separated list or all")
+                                  .arg(option.names().first()));
+    }
+
     QString password;
     if (!fileMode) {
         if (!parser.isSet(passwordOption)) {
@@ -196,6 +170,10 @@ int main(int argc, char *argv[])
         }
     }
 
+    // Ctrl+C and SIGTERM stop the run at the next possible point: its
+    // transaction is rolled back and the command says so.
+    fa::platform().onTerminationRequest([] { fa::RequestStop(); });
+
     fa::CreateSharedObjects();
     fa::IsAccess = fileMode;
     if (fileMode) {
@@ -207,23 +185,13 @@ int main(int argc, char *argv[])
         fa::SysConnStr = fa::SqlServerSystemConnStr(parser.value(serverOption), password);
     }
 
-    StderrUi ui(isatty(fileno(stderr)));
-    if (!fa::OpenConn(*fa::SysConn, fa::SysConnStr)) {
-        ui.showMessage(fa::WithFailureReason(QStringLiteral("打开数据库错误")));
-        fa::ReleaseSharedObjects();
-        return kStopped;
-    }
-
-    const QString account = parser.value(accountOption);
-    const QString year = parser.value(yearOption);
-    int result = kStopped;
-    try {
-        fa::AccConnStr = fa::ResolveAccountYear(account, year).connectionString;
-        if (fa::RunRecalcCommand(account, year, ui))
-            result = kCompleted;
-    } catch (const fa::AppError &error) {
-        ui.showMessage(error.description());
-    }
+    BatchRequest request;
+    request.accounts = parser.value(accountOption);
+    request.years = parser.value(yearOption);
+    request.check = parser.isSet(checkOption);
+    request.changesFile = parser.value(changesOption);
+    request.progress = fa::platform().errorIsTerminal();
+    const int status = RunRebuildBatch(request);
     fa::ReleaseSharedObjects();
-    return result;
+    return status;
 }
