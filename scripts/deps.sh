@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing fatotal need on Debian 12.
+# Installs what building, running and testing fatotal need on Debian 12,
+# and the packages named as arguments.
 # Uses sudo unless already root; does nothing when everything is there.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev odbcinst
           libsqlite3-dev sqlite3 unixodbc-dev tdsodbc fonts-wqy-microhei
-          qt6-translations-l10n)
+          qt6-translations-l10n "$@")
 
 missing=()
 for p in "${packages[@]}"; do
