@@ -69,6 +69,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window cannot open without the platform plugins, which the Qt libraries
+# only recommend; the libraries found in the binaries are added to this.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # FreeTDS for SQL Server, a font with the Chinese characters and Qt's own
 # words in Chinese: the tool starts without them, but each is missed.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "tdsodbc, fonts-wqy-microhei, qt6-translations-l10n")

@@ -24,7 +24,8 @@ for line in 'Name\[zh_CN\]=固定资产总帐整理' 'Exec=fatotal' 'Icon=fatota
     grep -qx "$line" <<< "$entry" || { echo "the menu entry lacks $line"; exit 1; }
 done
 dpkg-deb -I "$deb" postinst | grep -q 'odbcinst -i -d' || { echo "$deb registers no FreeTDS"; exit 1; }
-for need in Depends:libqt6widgets6 Depends:libodbc2 Depends:libsqlite3-0 Recommends:tdsodbc \
+for need in Depends:libqt6widgets6 Depends:libodbc2 Depends:libsqlite3-0 Depends:qt6-qpa-plugins \
+    Recommends:tdsodbc \
     Recommends:fonts-wqy-microhei Recommends:qt6-translations-l10n; do
     [[ " $(dpkg-deb -f "$deb" "${need%%:*}")," == *" ${need#*:}"[\ ,]* ]] ||
         { echo "$deb: ${need%%:*} lacks ${need#*:}"; exit 1; }
