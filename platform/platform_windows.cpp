@@ -91,17 +91,29 @@ public:
         return m_another;
     }
 
-    // Hidden and system files do not count.
+    // Hidden and system files do not count, nor do devices (NUL, COM1),
+    // which Windows describes with the attributes of a file.
     bool isOrdinaryFile(const QString &path) override
     {
         if (path.isEmpty())
             return false;
         const QString native = QDir::toNativeSeparators(path);
-        const DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(native.utf16()));
-        if (attributes == INVALID_FILE_ATTRIBUTES)
+        const auto name = reinterpret_cast<LPCWSTR>(native.utf16());
+        const DWORD attributes = GetFileAttributesW(name);
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            (attributes &
+             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0)
             return false;
-        return (attributes &
-                (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
+        // Opened for no access at all, a file that another program holds
+        // open is not disturbed.
+        const HANDLE file =
+            CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+        CloseHandle(file);
+        return disk;
     }
 
     QString separator() override { return QStringLiteral("\\"); }

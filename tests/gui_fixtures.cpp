@@ -70,7 +70,9 @@ SelectionFiles::SelectionFiles()
 
 QString SelectionFiles::defaultSystemDb() const
 {
-    return systemDirectory() + QStringLiteral("/kvsystem/kvsystem.mdb");
+    const QString sep = platform.separatorValue;
+    return systemDirectory() + sep + QStringLiteral("kvsystem") + sep +
+           QStringLiteral("kvsystem.mdb");
 }
 
 QString SelectionFiles::createSystemDb(QString path)

@@ -137,8 +137,13 @@ int main(int argc, char *argv[])
     // Not process(): it ends the program with status 1 on an unknown option.
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
-    if (parser.isSet(helpOption))
-        parser.showHelp(kCompleted);
+    // Printed, never shown in a message box, which is what showHelp() does on
+    // Windows for a program that has no console (started by a scheduler,
+    // say), and which would wait there for a click.
+    if (parser.isSet(helpOption)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return kCompleted;
+    }
     if (const QString problem = argumentProblem(parser, options); !problem.isEmpty())
         return usageError(problem);
 
