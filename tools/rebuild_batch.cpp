@@ -9,6 +9,10 @@
 #include <QFile>
 #include <QStringList>
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
@@ -198,8 +202,15 @@ int RunRebuildBatch(const BatchRequest &request)
     }
     ui.prefix.clear();
 
-    if (request.check)
+    if (request.check) {
+#ifdef Q_OS_WIN
+        // The report carries its own CRLF line ends: a console's text mode
+        // would write CR CR LF.
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
         std::fputs(csv.toUtf8().constData(), stdout);
+        std::fflush(stdout);
+    }
     bool written = true;
     if (!request.changesFile.isEmpty()) {
         QFile file(request.changesFile);
