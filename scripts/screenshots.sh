@@ -78,21 +78,10 @@ if [ "${1:-}" = --on-display ]; then
     exit 0
 fi
 
-scripts/deps.sh
+# The X server, the window manager and the picture tools serve the pictures
+# only; deps.sh installs them beside what the build needs.
+scripts/deps.sh xvfb xauth openbox x11-xserver-utils xdotool imagemagick
 scripts/build.sh
-
-packages=(xvfb xauth openbox x11-xserver-utils xdotool imagemagick)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-fi
 
 # A home of its own: the pictures show a neutral demo folder rather than one
 # of this machine, the desktop's own settings stay out, and a copy of the
