@@ -1,5 +1,7 @@
 #include "data/db_state.h"
 
+#include <QThreadStorage>
+
 #include <mutex>
 
 namespace fa {
@@ -15,25 +17,48 @@ qint32 RetryCount = 0;
 
 namespace {
 // An open running on another thread must not overwrite the reason the
-// window thread is about to show, nor read it half written.
-thread_local QString lastFailureReason;
+// window thread is about to show, nor read it half written. Qt's per-thread
+// storage rather than thread_local: MinGW's runtime frees a thread_local
+// object's memory before running its destructor when the thread ends, which
+// corrupts the heap.
+QThreadStorage<QString> lastFailureReasons;
+
+QString &lastFailureReason()
+{
+    return lastFailureReasons.localData();
+}
+
+#if defined(Q_OS_WIN) && defined(Q_CC_MINGW)
+// The same fault hits Qt's per-thread stack for compiled regular
+// expressions, which every match with compiled code touches: a login or a
+// rebuild thread that read a connection string or a #date# would corrupt the
+// heap as it ends. Interpreted matching is fast enough for the few short
+// texts the tool matches. Set before any expression is compiled, since Qt
+// reads the switch once.
+void interpretRegularExpressions()
+{
+    qputenv("QT_ENABLE_REGEXP_JIT", "0");
+}
+Q_CONSTRUCTOR_FUNCTION(interpretRegularExpressions)
+#endif
 } // namespace
 
 QString LastFailureReason()
 {
-    return lastFailureReason;
+    return lastFailureReason();
 }
 
 void NoteFailureReason(const QString &reason)
 {
-    lastFailureReason = reason.trimmed();
+    lastFailureReason() = reason.trimmed();
 }
 
 QString WithFailureReason(const QString &message)
 {
-    if (lastFailureReason.isEmpty() || message.endsWith(lastFailureReason))
+    const QString &reason = lastFailureReason();
+    if (reason.isEmpty() || message.endsWith(reason))
         return message;
-    return message + QLatin1Char('\n') + lastFailureReason;
+    return message + QLatin1Char('\n') + reason;
 }
 
 void RaiseStepError(const QString &message)
@@ -83,7 +108,7 @@ void ResetDbState()
     AccConnStr.clear();
     SqlText.clear();
     RetryCount = 0;
-    lastFailureReason.clear();
+    lastFailureReason().clear();
 }
 
 bool RetryAgain(qint32 &counter)
@@ -99,7 +124,7 @@ bool OpenConn(Connection &conn, const QString &connectionString)
 
 bool OpenConn(Connection &conn, const QString &connectionString, qint32 &retryCount)
 {
-    lastFailureReason.clear();
+    lastFailureReason().clear();
     if (connectionString.trimmed().isEmpty())
         return false;
     // The close counts against whatever the counter holds on entry: it is
@@ -118,7 +143,7 @@ bool OpenConn(Connection &conn, const QString &connectionString, qint32 &retryCo
 bool RunSql(Recordset &rs, const QString &sql, Connection &conn)
 {
     qint32 counter = 0;
-    lastFailureReason.clear();
+    lastFailureReason().clear();
     if (!sql.contains(QLatin1String("SELECT"), Qt::CaseInsensitive) || conn.State() != adStateOpen)
         return false;
     if (!RetryStep(counter, [&] {

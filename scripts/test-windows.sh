@@ -86,7 +86,7 @@ fi
 # Wine's background services start with the first program and would keep
 # the output pipe of whatever started them open: start them here, end them
 # at the end.
-wineserver -p
+wineserver -p 2> /dev/null || true  # one may be running already, from an earlier run
 trap 'wineserver -k 2> /dev/null || true' EXIT
 wine cmd /c exit 2> /dev/null
 

@@ -3,7 +3,9 @@
 // again, how often, and what is left behind.
 
 #include "data/app_error.h"
+#include "data/conn_strings.h"
 #include "data/db_state.h"
+#include "data/jet_sql.h"
 
 #include <QHash>
 #include <QtTest>
@@ -374,6 +376,28 @@ private slots:
             QCOMPARE(error.description(), QStringLiteral("打开文件错误"));
             QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("打开文件错误"));
         }
+    }
+
+    // Logins and rebuilds run on threads that end when they are done: each
+    // keeps its own failure reason, and ending a thread that matched
+    // connection strings and dates leaves the heap whole.
+    void workerThreadsKeepTheirReasonAndEndCleanly()
+    {
+        NoteFailureReason(QStringLiteral("window"));
+        for (int i = 0; i < 20; ++i) {
+            QString seen;
+            std::unique_ptr<QThread> worker(QThread::create([&seen, i] {
+                NoteFailureReason(QStringLiteral("worker %1").arg(i));
+                jetDataSource(QStringLiteral("Provider=x;Data Source=C:\\a.mdb"));
+                jet::translate(QStringLiteral("select #2026-01-%1#").arg(i + 1));
+                seen = LastFailureReason();
+            }));
+            worker->start();
+            QVERIFY(worker->wait(10000));
+            QCOMPARE(seen, QStringLiteral("worker %1").arg(i));
+        }
+        QCOMPARE(LastFailureReason(), QStringLiteral("window"));
+        NoteFailureReason(QString());
     }
 };
 
