@@ -113,7 +113,9 @@ struct Demo
     QString system() const { return dir.path() + QStringLiteral("/kvsystem/kvsystem.mdb"); }
     QString ledger(const QString &account, const QString &year) const
     {
-        return dir.path() + QStringLiteral("/ZT%1/%2/kvdata.mdb").arg(account, year);
+        // As the tool names it: the demo stores its folder in the system's form.
+        return QDir::toNativeSeparators(dir.path() +
+                                        QStringLiteral("/ZT%1/%2/kvdata.mdb").arg(account, year));
     }
     QStringList args(const QString &accounts, const QString &years) const
     {
@@ -137,8 +139,9 @@ private:
     QString system() const { return m_dir.path() + QStringLiteral("/kvsystem/kvsystem.mdb"); }
     QString ledger(const char *account, int year) const
     {
-        return m_dir.path() +
-               QStringLiteral("/ZT%1/%2/kvdata.mdb").arg(QLatin1String(account)).arg(year);
+        return QDir::toNativeSeparators(
+            m_dir.path() +
+            QStringLiteral("/ZT%1/%2/kvdata.mdb").arg(QLatin1String(account)).arg(year));
     }
     QStringList fileArgs(const QString &account, const QString &year) const
     {

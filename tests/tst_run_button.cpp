@@ -104,7 +104,10 @@ private:
     RecordingDialogs m_dialogs;
     std::unique_ptr<frmMain> m_window;
 
-    QString ledger() const { return m_dir.path() + QStringLiteral("/ZT001/2025/kvdata.mdb"); }
+    QString ledger() const
+    {
+        return QDir::toNativeSeparators(m_dir.path() + QStringLiteral("/ZT001/2025/kvdata.mdb"));
+    }
     void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
 
 private slots:

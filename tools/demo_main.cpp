@@ -39,7 +39,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "fatotal-demo: %s\n", qPrintable(error.description()));
         return 1;
     }
-    std::printf("%s\n",
-                qPrintable(QDir(out).absoluteFilePath(QStringLiteral("kvsystem/kvsystem.mdb"))));
+    std::printf("%s\n", qPrintable(QDir::toNativeSeparators(
+                            QDir(out).absoluteFilePath(QStringLiteral("kvsystem/kvsystem.mdb")))));
     return 0;
 }

@@ -11,6 +11,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <cstdio>
 #include <optional>
@@ -185,7 +186,8 @@ int main(int argc, char *argv[])
         // The file database is opened by its absolute path only: a relative
         // one is taken from the folder the command starts in.
         fa::SysConnStr =
-            fa::JetConnPrefix + QFileInfo(parser.value(systemOption)).absoluteFilePath();
+            fa::JetConnPrefix +
+            QDir::toNativeSeparators(QFileInfo(parser.value(systemOption)).absoluteFilePath());
     } else {
         fa::SysConnStr = fa::SqlServerSystemConnStr(parser.value(serverOption), password);
     }

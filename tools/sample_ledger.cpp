@@ -199,15 +199,18 @@ void writeDemo(const QString &outDir, int cards)
     const QString root = ensureFolder(outDir);
     const QString systemFolder = ensureFolder(root + QStringLiteral("/kvsystem"));
 
+    // Stored as the accounting system stores it: in the system's own form,
+    // "D:\…" on Windows.
+    const QString dataPath = QDir::toNativeSeparators(root);
     Connection sys;
     createSystemDatabase(systemFolder + QStringLiteral("/kvsystem.mdb"), sys);
     sys.BeginTrans();
     sys.Execute(QStringLiteral("INSERT INTO UA_Account (cAcc_Id, cAcc_Name, cAcc_Path, iYear) "
                                "VALUES ('001', '示范机械有限公司', %1, 2025)")
-                    .arg(sqlText(root)));
+                    .arg(sqlText(dataPath)));
     sys.Execute(QStringLiteral("INSERT INTO UA_Account (cAcc_Id, cAcc_Name, cAcc_Path, iYear) "
                                "VALUES ('002', '示范机械华东分公司', %1, 2026)")
-                    .arg(sqlText(root + QLatin1Char('/'))));
+                    .arg(sqlText(dataPath + QDir::separator())));
     insertPeriods(sys, QStringLiteral("001"), 2026);
     insertPeriods(sys, QStringLiteral("001"), 2025);
     insertPeriods(sys, QStringLiteral("002"), 2026);
