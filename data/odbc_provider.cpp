@@ -110,6 +110,37 @@ AppError connectionError(SQLSMALLINT handleType, SQLHANDLE handle, const QString
     return AppError(kProviderFailure, text.isEmpty() ? fallback : text);
 }
 
+// The driver a connection string names, or nothing.
+QString driverName(const QString &odbcString)
+{
+    if (!odbcString.startsWith(QLatin1String("DRIVER={")))
+        return {};
+    const qsizetype end = odbcString.indexOf(QLatin1Char('}'));
+    return end < 0 ? QString() : odbcString.mid(8, end - 8);
+}
+
+// A failed connect because the named driver is not on this computer: the
+// driver manager's own words name no remedy, so the driver is named first.
+// IM002 and IM003 are the driver managers' states for a driver that is not
+// registered or cannot be loaded; unixODBC says the latter with 01000.
+AppError connectError(SQLHDBC connection, const QString &odbcString)
+{
+    bool driverMissing = false;
+    for (const Diagnostic &diagnostic : diagnostics(SQL_HANDLE_DBC, connection)) {
+        driverMissing = driverMissing || diagnostic.sqlState == u"IM002" ||
+                        diagnostic.sqlState == u"IM003" ||
+                        diagnostic.message.contains(QLatin1String("Can't open lib"));
+    }
+    AppError error =
+        connectionError(SQL_HANDLE_DBC, connection, QStringLiteral("未能连接到数据库。"));
+    const QString driver = driverName(odbcString);
+    if (!driverMissing || driver.isEmpty())
+        return error;
+    return AppError(error.number(),
+                    QStringLiteral("这台电脑没有装 ODBC 驱动程序“%1”（64 位）。\n").arg(driver) +
+                        error.description());
+}
+
 // A statement ended with SQL_NO_DATA has run: a searched update or delete
 // that met no rows.
 bool ran(SQLRETURN r)
@@ -542,8 +573,7 @@ void OdbcProvider::open(const QString &connectionString)
                                               SQLSMALLINT(odbcString.size()), nullptr, 0,
                                               &completedLength, SQL_DRIVER_NOPROMPT);
         if (!SQL_SUCCEEDED(r))
-            throw connectionError(SQL_HANDLE_DBC, s.connection,
-                                  QStringLiteral("未能连接到数据库。"));
+            throw connectError(s.connection, odbcString);
         s.open = true;
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, s.connection, &s.statement))) {
             s.statement = SQL_NULL_HSTMT;

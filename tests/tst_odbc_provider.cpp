@@ -643,6 +643,21 @@ private slots:
         QCOMPARE(conn.State(), adStateClosed);
     }
 
+    // A driver this computer lacks is named, before the driver manager's words.
+    void missingDriverIsNamed()
+    {
+        OdbcProvider access(SqlServerDriver::Windows);
+        try {
+            access.open(JetConnPrefix + QStringLiteral("C:\\kv\\kvsystem.mdb"));
+            QFAIL("opened without an Access driver");
+        } catch (const AppError &error) {
+            QVERIFY2(error.description().startsWith(
+                         QStringLiteral("这台电脑没有装 ODBC 驱动程序“Microsoft Access Driver "
+                                        "(*.mdb, *.accdb)”（64 位）。\n")),
+                     qPrintable(error.description()));
+        }
+    }
+
     // The server's errors arrive with the provider's number, chosen by the
     // SQLSTATE the driver gives them, and with the server's own text.
     void statementErrors_data()
