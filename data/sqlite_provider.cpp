@@ -6,6 +6,7 @@
 #include "data/jet_sql.h"
 #include "data/lock_wait.h"
 #include "data/stop_request.h"
+#include "data/vector_state.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -164,6 +165,7 @@ public:
                 failClosed();
             return false; // already at the end
         }
+        ClearUpperVectorState();
         const int rc = sqlite3_step(m_stmt);
         if (rc == SQLITE_ROW) {
             m_hasRow = true;
@@ -205,6 +207,7 @@ public:
             return;
         if (m_hasRow)
             m_current = readRow();
+        ClearUpperVectorState();
         int rc;
         while ((rc = sqlite3_step(m_stmt)) == SQLITE_ROW)
             m_rows.push_back(readRow());
@@ -344,6 +347,7 @@ struct SqliteProvider::Impl
     {
         sqlite3 *h = handle();
         bool released = false;
+        ClearUpperVectorState();
         for (;;) {
             const int rc = sqlite3_step(stmt);
             if (rc == SQLITE_ROW)
