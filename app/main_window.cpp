@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTime>
 #include <QTimer>
 
@@ -126,6 +128,13 @@ frmMain::frmMain(Dialogs &dialogs, QWidget *parent) : QWidget(parent), m_dialogs
     m_progress = new QProgressBar(m_statusBar);
     m_progress->setObjectName(QStringLiteral("runProgress"));
     m_progress->setTextVisible(true);
+    // Drawn in the Fusion style on every system: the Windows styles put the
+    // text beside the bar in room for "100%", where the period text overlaps
+    // the bar.
+    if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
+        fusion->setParent(m_progress);
+        m_progress->setStyle(fusion);
+    }
     m_progress->hide();
 
     m_cmbAcc = makeCombo(this, QStringLiteral("cmbAcc"), twips(1680, 120, 1935, 300));
