@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <cstdio>
+
 namespace fa {
 
 namespace {
@@ -9,6 +11,14 @@ Platform *installed = nullptr;
 Platform &platform()
 {
     return installed ? *installed : systemPlatform();
+}
+
+void Platform::writeError(const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    // Windows' C runtime buffers standard error into a pipe: whoever reads
+    // it (a log, a supervising program) must see each line as it is said.
+    std::fflush(stderr);
 }
 
 void setPlatform(Platform *p)

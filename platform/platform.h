@@ -29,6 +29,10 @@ public:
     virtual bool inputIsTerminal() = 0;
     // True when standard error is a terminal that someone reads.
     virtual bool errorIsTerminal() = 0;
+    // Writes text to standard error as it is, in the encoding the reader
+    // expects: the system's for a file or a pipe. Windows consoles take the
+    // characters themselves, whatever their code page.
+    virtual void writeError(const QString &text);
     // Stops (false) or resumes (true) the terminal on standard input showing
     // what is typed, for a password. False when there is no such terminal.
     virtual bool setInputEcho(bool on) = 0;

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <iterator>
 
@@ -130,6 +131,20 @@ public:
     {
         DWORD mode = 0;
         return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    }
+
+    void writeError(const QString &text) override
+    {
+        const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+        DWORD mode = 0;
+        if (!GetConsoleMode(error, &mode)) {
+            Platform::writeError(text);
+            return;
+        }
+        // What stdio still holds goes first, so that lines keep their order.
+        std::fflush(stderr);
+        DWORD written = 0;
+        WriteConsoleW(error, text.utf16(), DWORD(text.size()), &written, nullptr);
     }
 
     bool setInputEcho(bool on) override

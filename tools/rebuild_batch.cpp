@@ -5,6 +5,7 @@
 #include "data/stop_request.h"
 #include "ledger/account_year.h"
 #include "ledger/recalc.h"
+#include "platform/platform.h"
 
 #include <QFile>
 #include <QStringList>
@@ -43,8 +44,8 @@ public:
     {
         if (!m_progress)
             return;
-        std::fprintf(stderr, "\r%s",
-                     qPrintable(prefix + QStringLiteral("已完成第 %1 期 / 12").arg(period)));
+        fa::platform().writeError(QLatin1Char('\r') + prefix +
+                                  QStringLiteral("已完成第 %1 期 / 12").arg(period));
         std::fflush(stderr);
         m_lineOpen = true;
     }
@@ -153,7 +154,7 @@ void rebuildOne(AccountYear &item, const BatchRequest &request, StderrUi &ui,
 
 void printLine(const QString &text)
 {
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    fa::platform().writeError(text + QLatin1Char('\n'));
 }
 
 bool isSelection(const QString &text)

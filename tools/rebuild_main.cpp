@@ -31,7 +31,7 @@ std::optional<QString> readPasswordFromStdin()
     const bool terminal = fa::platform().inputIsTerminal();
     bool echoOff = false;
     if (terminal) {
-        std::fputs(QStringLiteral("SA口令：").toLocal8Bit().constData(), stderr);
+        fa::platform().writeError(QStringLiteral("SA口令："));
         std::fflush(stderr);
         echoOff = fa::platform().setInputEcho(false);
     }
