@@ -402,23 +402,25 @@ void SqliteProvider::open(const QString &connectionString)
     if (QDir::isRelativePath(named))
         throw AppError(kProviderFailure, QStringLiteral("数据库文件的路径不完整：") + named);
     const QString path = QDir::cleanPath(named);
+    // Named in messages as the system writes paths.
+    const QString shown = QDir::toNativeSeparators(path);
     // The tool never creates a database: a missing file is an error, and
     // SQLite is asked to open, not to create.
     const QFileInfo info(path);
     if (!info.exists())
-        throw AppError(kProviderFailure, QStringLiteral("找不到文件：") + path);
+        throw AppError(kProviderFailure, QStringLiteral("找不到文件：") + shown);
     if (!info.isFile())
-        throw AppError(kProviderFailure, QStringLiteral("不是数据库文件：") + path);
+        throw AppError(kProviderFailure, QStringLiteral("不是数据库文件：") + shown);
     // SQLite would take an empty file for an empty database and write into it.
     if (info.size() == 0)
-        throw AppError(kProviderFailure, QStringLiteral("不可识别的数据库格式：") + path);
+        throw AppError(kProviderFailure, QStringLiteral("不可识别的数据库格式：") + shown);
 
     auto db = std::make_shared<Database>();
     const QByteArray name = path.toUtf8();
     int rc = sqlite3_open_v2(name.constData(), &db->handle, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
         const QString message = lastMessage(db->handle, rc);
-        throw AppError(kProviderFailure, leadIn(rc) + message + QStringLiteral("：") + path);
+        throw AppError(kProviderFailure, leadIn(rc) + message + QStringLiteral("：") + shown);
     }
     sqlite3_extended_result_codes(db->handle, 1);
     db->busyTimeoutMs = d->busyTimeoutMs;
@@ -440,7 +442,7 @@ void SqliteProvider::open(const QString &connectionString)
         }
         if (rc != SQLITE_OK) {
             const QString message = lastMessage(db->handle, rc);
-            throw AppError(kProviderFailure, leadIn(rc) + message + QStringLiteral("：") + path);
+            throw AppError(kProviderFailure, leadIn(rc) + message + QStringLiteral("：") + shown);
         }
     }
     startTrace(*db, path);

@@ -688,9 +688,9 @@ private slots:
 
         QVERIFY(!RunRecalcCommand(kAccount, kYear, ui));
 
-        QCOMPARE(ui.events,
-                 QStringList({"message:打开文件错误\n找不到文件：" + setup.db.path() + ".missing",
-                              "enableRun"}));
+        QCOMPARE(ui.events, QStringList({"message:打开文件错误\n找不到文件：" +
+                                             QDir::toNativeSeparators(setup.db.path() + ".missing"),
+                                         "enableRun"}));
         QCOMPARE(AccConn->State(), adStateClosed);
         QCOMPARE(test::dumpTables(setup.db.path()), before);
     }

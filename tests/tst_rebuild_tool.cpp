@@ -225,8 +225,10 @@ private slots:
         Run run = rebuild({QStringLiteral("--system"), m_dir.path() + QStringLiteral("/none.mdb"),
                            QStringLiteral("--account"), QStringLiteral("001"),
                            QStringLiteral("--year"), QStringLiteral("2026")});
-        QCOMPARE(run.messages, (QStringList{QStringLiteral("打开数据库错误"),
-                                            "找不到文件：" + m_dir.path() + "/none.mdb"}));
+        QCOMPARE(
+            run.messages,
+            (QStringList{QStringLiteral("打开数据库错误"),
+                         "找不到文件：" + QDir::toNativeSeparators(m_dir.path() + "/none.mdb")}));
         QCOMPARE(run.exitCode, 1);
 
         run = rebuild(fileArgs(QStringLiteral("001"), QStringLiteral("2024")));

@@ -162,7 +162,8 @@ private slots:
         const QString missing = m_files->root() + QStringLiteral("/kvsystem_gone.mdb");
         m_dialogs.fileAnswers << missing;
         refresh();
-        QCOMPARE(m_dialogs.messages, QStringList{"打开数据库错误\n找不到文件：" + missing});
+        QCOMPARE(m_dialogs.messages,
+                 QStringList{"打开数据库错误\n找不到文件：" + QDir::toNativeSeparators(missing)});
         QCOMPARE(SysConnStr, JetConnPrefix + missing);
         QCOMPARE(SysConn->State(), adStateClosed);
     }
