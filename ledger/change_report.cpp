@@ -152,6 +152,10 @@ ChangeReport CompareTotals(const TotalsSnapshot &before, const TotalsSnapshot &a
             change, std::get<0>(key), std::get<1>(key), QString::number(std::get<2>(key)), {}, {},
             {}};
     };
+    // Where each column of the new table stands in the old one (-1: nowhere).
+    QList<int> oldColumn;
+    for (const QString &column : after.columns)
+        oldColumn << (isKeyColumn(column) ? -1 : columnIndex(before.columns, column));
     auto old = before.rows.cbegin();
     auto now = after.rows.cbegin();
     while (old != before.rows.cend() || now != after.rows.cend()) {
@@ -172,7 +176,7 @@ ChangeReport CompareTotals(const TotalsSnapshot &before, const TotalsSnapshot &a
             const QString &column = after.columns.at(i);
             if (isKeyColumn(column))
                 continue;
-            const int j = columnIndex(before.columns, column);
+            const int j = oldColumn.at(i);
             const QVariant was = j >= 0 ? old.value().value(j) : QVariant();
             const QVariant is = now.value().value(i);
             if (!valuesDiffer(column, was, is))

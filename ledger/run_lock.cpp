@@ -41,10 +41,7 @@ void AccountYearRunLock::claim()
         RaiseAppError(kAnotherRunMessage + parseSqlOledbString(AccConnStr).database);
 }
 
-AccountYearRunLock::~AccountYearRunLock()
-{
-    if (m_file)
-        m_file->unlock();
-}
+// The lock file is let go with the QLockFile.
+AccountYearRunLock::~AccountYearRunLock() = default;
 
 } // namespace fa

@@ -46,7 +46,6 @@ public:
             return;
         fa::platform().writeError(QLatin1Char('\r') + prefix +
                                   QStringLiteral("已完成第 %1 期 / 12").arg(period));
-        std::fflush(stderr);
         m_lineOpen = true;
     }
 
@@ -60,7 +59,7 @@ private:
     void endProgressLine()
     {
         if (m_lineOpen)
-            std::fputc('\n', stderr);
+            fa::platform().writeError(QStringLiteral("\n"));
         m_lineOpen = false;
     }
 

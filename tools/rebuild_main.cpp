@@ -32,7 +32,6 @@ std::optional<QString> readPasswordFromStdin()
     bool echoOff = false;
     if (terminal) {
         fa::platform().writeError(QStringLiteral("SA口令："));
-        std::fflush(stderr);
         echoOff = fa::platform().setInputEcho(false);
     }
     QByteArray line;
@@ -51,7 +50,7 @@ std::optional<QString> readPasswordFromStdin()
     if (echoOff)
         fa::platform().setInputEcho(true);
     if (terminal)
-        std::fputc('\n', stderr); // the Enter that was not shown
+        fa::platform().writeError(QStringLiteral("\n")); // the Enter that was not shown
     if (tooLong || line.size() > kMaxPasswordBytes)
         return std::nullopt;
     return QString::fromUtf8(line);
@@ -67,7 +66,7 @@ const char *const kUsageHint =
 int usageError(const QString &problem)
 {
     printLine(QStringLiteral("fatotal-rebuild: ") + problem);
-    std::fprintf(stderr, "%s\n", kUsageHint);
+    printLine(QString::fromLatin1(kUsageHint));
     return kUsage;
 }
 
@@ -151,10 +150,8 @@ int main(int argc, char *argv[])
     const bool fileMode = parser.isSet(systemOption);
     if (fileMode == parser.isSet(serverOption) || !parser.isSet(accountOption) ||
         !parser.isSet(yearOption) || (fileMode && parser.isSet(passwordOption))) {
-        printLine(QStringLiteral("fatotal-rebuild: give --system or --server, and --account and "
-                                 "--year (see --help)"));
-        std::fprintf(stderr, "%s\n", kUsageHint);
-        return kUsage;
+        return usageError(
+            QStringLiteral("give --system or --server, and --account and --year (see --help)"));
     }
 
     for (const QCommandLineOption &option : {accountOption, yearOption}) {
