@@ -483,7 +483,12 @@ std::unique_ptr<Cursor> SqliteProvider::query(const QString &sql)
 
 void SqliteProvider::beginTransaction()
 {
-    d->runText("BEGIN");
+    // Taken as a writer at once, so that the busy handler's wait covers the
+    // whole run: a transaction that reads first and asks for the write lock
+    // later is refused at once, without any wait, when another program has
+    // taken that lock in between. A file we may only read has no write lock
+    // to take; its transaction fails at its first write, as it always did.
+    d->runText(sqlite3_db_readonly(d->handle(), "main") == 1 ? "BEGIN" : "BEGIN IMMEDIATE");
 }
 
 void SqliteProvider::commitTransaction()

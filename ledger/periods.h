@@ -12,8 +12,8 @@
 namespace fa {
 
 // One accounting period: its first and last day as ua_period holds them
-// (dbegin, dend), with the time of day the database keeps. A period without a
-// row in ua_period keeps day zero in both.
+// (dbegin, dend), with the time of day the database keeps. An entry not
+// (yet) read keeps day zero in both.
 struct PeriodSpan
 {
     QDateTime BeginDate = ZeroDate();
@@ -53,12 +53,23 @@ extern QDateTime FaStartDate;
 
 // Reads the periods of an account set and year from ua_period on SysConn,
 // from the first period that ends on or after FaStartDate up to 12. True when
-// Periods holds them and both WorkRs and SysConn have been closed; false when
-// the query does not open, no period ends on or after the start date, the
-// period numbers from the first on have a gap or are out of order, or the
-// first period to rebuild lies after period 12. Shows nothing; unreadable
-// dates leave zero dates in their entry.
-bool LoadPeriods(const QString &account, const QString &year);
+// Periods holds them and both WorkRs and SysConn have been closed. False, with
+// the reason in *problem (one line naming the period and the value at fault;
+// the database's text when the query fails, empty when SysConn is not open),
+// when:
+// - the query does not open;
+// - a row before the first period has an end date that cannot be read (it
+//   might be the period the module starts in);
+// - no period ends on or after the start date, or the first that does lies
+//   outside periods 1 to 12;
+// - a period from the first up to 12 is missing, repeated or has a period
+//   number that is not a whole number;
+// - one of its dates is empty or cannot be read, it begins after it ends, or
+//   it does not begin after the period before it has ended.
+// On false the connection stays open, and Periods holds what was read up to
+// the fault (or its old calendar when no first period was found). Shows
+// nothing.
+bool LoadPeriods(const QString &account, const QString &year, QString *problem = nullptr);
 
 // What LoadPeriods calls once per period so that the window stays alive
 // (the window sets it to let its pending events run). Does nothing by default;

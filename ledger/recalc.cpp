@@ -6,6 +6,7 @@
 #include "ledger/periods.h"
 #include "ledger/sql_strings.h"
 #include "ledger/steps.h"
+#include "ledger/stored_values.h"
 
 #include <QPair>
 #include <QVector>
@@ -115,6 +116,9 @@ bool RebuildTotals(RecalcUi &ui, const RecalcOptions &options)
 {
     bool inTransaction = false;
     try {
+        // Values that cannot give a right table stop the run before the work
+        // tables are made.
+        CheckConvertedValues();
         // A real run leaves the work tables behind; a dry run leaves nothing.
         if (!options.dryRun && !CreateWorkTables())
             RaiseStepError(QStringLiteral("创建表失败"));
@@ -123,11 +127,17 @@ bool RebuildTotals(RecalcUi &ui, const RecalcOptions &options)
         if (options.dryRun && !CreateWorkTables())
             RaiseStepError(QStringLiteral("创建表失败"));
         TotalsSnapshot before;
-        if (options.changes)
+        const bool compare = options.changes || options.beforeCommit;
+        if (compare)
             before = ReadTotals();
         rebuildPeriods(ui);
+        ChangeReport changes;
+        if (compare)
+            changes = CompareTotals(before, ReadTotals());
+        if (QString reason; options.beforeCommit && !options.beforeCommit(changes, &reason))
+            RaiseAppError(reason);
         if (options.changes)
-            *options.changes = CompareTotals(before, ReadTotals());
+            *options.changes = std::move(changes);
         if (options.dryRun)
             AccConn->RollbackTrans();
         else

@@ -4,6 +4,7 @@
 #include "ledger/recalc_ui.h"
 
 #include <QString>
+#include <functional>
 
 namespace fa {
 
@@ -24,6 +25,11 @@ struct RecalcOptions
     bool dryRun = false;
     // Filled with what the rebuild changes (or would change) in fa_Total.
     ChangeReport *changes = nullptr;
+    // Called inside the transaction with what the rebuild changed, just
+    // before the commit (or a dry run's rollback), so that whatever must go
+    // with the run (the change report) is written first. False, with the
+    // reason, rolls the run back.
+    std::function<bool(const ChangeReport &changes, QString *reason)> beforeCommit;
 };
 
 // Rebuilds fa_Total of the open account-year database (AccConn) period by

@@ -43,10 +43,25 @@ void checkAndLoad(const QString &account, const QString &year, AccountYearRunLoc
                     QStringLiteral("AccInformation 打不开 或固定资产模块没启用"));
     FaStartDate = DateValue(WorkRs->Fields(0));
 
-    if (!LoadPeriods(account, year))
-        RaiseStepError(QStringLiteral("可能系统库ua_period 有误"));
+    // The reason travels with the answer: what is wrong with the calendar, or
+    // the database's text when it could not be read.
+    QString problem;
+    if (!LoadPeriods(account, year, &problem)) {
+        const QString message = QStringLiteral("可能系统库ua_period 有误");
+        RaiseAppError(problem.isEmpty() ? message : message + QLatin1Char('\n') + problem);
+    }
     if (!IsAccess)
         runLock.claim();
+}
+
+void closeQuietly(Connection &connection)
+{
+    try {
+        if (connection.State() == adStateOpen)
+            connection.Close();
+    } catch (const AppError &) {
+        // A connection that is gone holds nothing.
+    }
 }
 
 // Tells the run's listener about lock waits for as long as the run lasts.
@@ -72,6 +87,9 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
     try {
         checkAndLoad(account, year, runLock);
     } catch (const AppError &error) {
+        // Nothing is held while the operator reads why.
+        closeQuietly(*AccConn);
+        runLock.release();
         ui.showMessage(StopRequested() ? kRunCancelledMessage : error.description());
         ui.enableRun();
         return false;
@@ -83,13 +101,17 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
     rebuild.changes = &changes;
     const bool completed = RebuildTotals(ui, rebuild);
     ui.setBusy(false);
+    // The database and the claim on it are let go before the last word, so
+    // that another program (or run) can use them while the operator reads it.
     try {
         AccConn->Close();
     } catch (const AppError &error) {
+        runLock.release();
         ui.showMessage(error.description());
         ui.enableRun();
         return false;
     }
+    runLock.release();
     if (options.changes)
         *options.changes = changes;
     // A stopped run has rolled back: the operator must not read "done".

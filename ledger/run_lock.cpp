@@ -4,10 +4,8 @@
 #include "data/conn_strings.h"
 #include "data/db_state.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
 
 namespace fa {
 
@@ -17,16 +15,22 @@ void AccountYearRunLock::claim()
 {
     if (IsAccess) {
         const QString path = jetDataSource(AccConnStr);
+        // A missing database has nothing to guard: opening it says what is
+        // wrong. Reached through links, the lock is the real file's.
         const QString real = QFileInfo(path).canonicalFilePath();
-        const QByteArray id = QCryptographicHash::hash((real.isEmpty() ? path : real).toUtf8(),
-                                                       QCryptographicHash::Sha1)
-                                  .toHex();
-        m_file = std::make_unique<QLockFile>(QDir::temp().filePath(
-            QStringLiteral("fatotal-") + QString::fromLatin1(id) + QStringLiteral(".lock")));
-        // A lock file left by a run that was killed names a process that is
-        // gone; QLockFile takes it over.
-        if (!m_file->tryLock(0))
+        if (real.isEmpty() || QDir::isRelativePath(path))
+            return;
+        const QString lockPath = real + kRunLockSuffix;
+        QString reason;
+        switch (m_file.take(lockPath, &reason)) {
+        case HeldFileLock::Outcome::Held:
+            return;
+        case HeldFileLock::Outcome::HeldElsewhere:
             RaiseAppError(kAnotherRunMessage + path);
+        case HeldFileLock::Outcome::Failed:
+            RaiseAppError(kNoRunLockMessage + QDir::toNativeSeparators(lockPath) +
+                          QLatin1Char('\n') + reason);
+        }
         return;
     }
     SqlText =
@@ -41,7 +45,14 @@ void AccountYearRunLock::claim()
         RaiseAppError(kAnotherRunMessage + parseSqlOledbString(AccConnStr).database);
 }
 
-// The lock file is let go with the QLockFile.
-AccountYearRunLock::~AccountYearRunLock() = default;
+void AccountYearRunLock::release()
+{
+    m_file.release();
+}
+
+AccountYearRunLock::~AccountYearRunLock()
+{
+    release();
+}
 
 } // namespace fa

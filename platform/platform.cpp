@@ -21,6 +21,16 @@ void Platform::writeError(const QString &text)
     std::fflush(stderr);
 }
 
+bool startsLikeDatabase(QByteArrayView head)
+{
+    // SQLite's header, and Jet's (Access 97 to 2003) or ACE's (2007 on)
+    // after the four bytes of the first page's type.
+    if (head.startsWith(QByteArrayView("SQLite format 3\0", 16)))
+        return true;
+    const QByteArrayView page = head.size() > 4 ? head.sliced(4) : QByteArrayView();
+    return page.startsWith("Standard Jet DB") || page.startsWith("Standard ACE DB");
+}
+
 void setPlatform(Platform *p)
 {
     installed = p;

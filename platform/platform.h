@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <functional>
 
@@ -42,6 +43,41 @@ public:
     // once. Call before any other thread is started.
     virtual void onTerminationRequest(std::function<void()> handler) = 0;
 };
+
+// An exclusive claim on a lock file, taken with the system's own file
+// locking: the system lets go of it when the holder ends, however it ends, so
+// a file left behind by a killed holder claims nothing and is taken over,
+// whoever left it. Never a symbolic link, nor a file that is not a plain one,
+// has other names (hard links) or holds a database. One side per OS.
+class HeldFileLock
+{
+public:
+    enum class Outcome {
+        Held,          // this object holds the claim
+        HeldElsewhere, // another process (or another object) holds it
+        Failed         // no lock file could be made or locked
+    };
+
+    HeldFileLock() = default;
+    ~HeldFileLock() { release(); }
+    HeldFileLock(const HeldFileLock &) = delete;
+    HeldFileLock &operator=(const HeldFileLock &) = delete;
+
+    // Makes the file at path if it is missing and claims it, without waiting.
+    // On Failed, *error (if given) has the system's reason.
+    Outcome take(const QString &path, QString *error = nullptr);
+    // Removes the file and lets the claim go; nothing when none is held.
+    void release();
+
+private:
+    static constexpr qintptr kNone = -1;
+    QString m_path;
+    qintptr m_handle = kNone; // a descriptor on POSIX, a HANDLE on Windows
+};
+
+// True when a file's first bytes are those of an SQLite or Access database:
+// such a file is never taken for a lock file.
+bool startsLikeDatabase(QByteArrayView head);
 
 // The platform in force: the installed fake, else the system's own side.
 Platform &platform();

@@ -3,14 +3,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <memory>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -29,13 +31,75 @@ QString defaultSystemDirectory()
     return QDir::cleanPath(base + QStringLiteral("/fatotal"));
 }
 
-// Each user runs a copy of their own: the lock is per user.
-QString userName()
+// Where a copy of the window keeps its one-copy lock: the user's runtime
+// folder of the session, else the user's cache folder. Never the temporary
+// folder: TMPDIR may name a folder of anyone's, or none. Each computer has a
+// lock of its own, for a home folder may be shared between computers.
+QString instanceLockPath()
 {
-    const QString name = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
-        return QString::number(::getuid());
-    return name;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QFileInfo info(runtime);
+    QString folder;
+    if (!runtime.isEmpty() && info.isAbsolute() && info.isDir() && info.ownerId() == ::getuid() &&
+        ::access(QFile::encodeName(runtime).constData(), W_OK | X_OK) == 0)
+        folder = runtime;
+    else
+        folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return {};
+    const QString host = QSysInfo::machineHostName().replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QDir(folder).filePath(QStringLiteral("fatotal-%1.lock").arg(host));
+}
+
+HeldFileLock::Outcome failed(QString *error, const QString &reason)
+{
+    if (error)
+        *error = reason;
+    return HeldFileLock::Outcome::Failed;
+}
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens a lock file, made if missing; -1 with errno when it cannot be.
+int openLockFile(const char *name)
+{
+    int fd = -1;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Made here, it is writable by everyone whatever the umask, so that
+        // any user of a shared folder can claim it after us.
+        fd = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::fchmod(fd, 0666);
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+        fd = ::open(name, O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        // Left by a user who kept it to himself: read-only will do.
+        if (fd < 0 && errno == EACCES)
+            fd = ::open(name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        // Else removed by its holder in between, and made anew.
+        if (fd >= 0 || errno != ENOENT)
+            return fd;
+    }
+    return fd;
+}
+
+// Why an open file is no lock file (a database, say); empty when it is one.
+QString refusal(int fd, struct stat *opened)
+{
+    char head[20];
+    const ssize_t size = ::pread(fd, head, sizeof head, 0);
+    if (::fstat(fd, opened) != 0)
+        return qt_error_string(errno);
+    if (!S_ISREG(opened->st_mode) || opened->st_nlink > 1)
+        return QStringLiteral("不是普通文件");
+    if (startsLikeDatabase(QByteArrayView(head, size > 0 ? size : 0)))
+        return QStringLiteral("这是一个数据库文件，不能用作锁文件");
+    return {};
 }
 
 // The value of one key in one section of an INI-style file, exactly as
@@ -133,15 +197,15 @@ public:
 
     bool anotherInstanceRunning() override
     {
-        // The lock is held until the process ends; a lock left behind by a
-        // process that no longer runs is taken over.
-        if (!m_lock) {
-            m_lock = std::make_unique<QLockFile>(
-                QDir(QDir::tempPath()).filePath(QStringLiteral("fatotal-%1.lock").arg(userName())));
-            m_lock->setStaleLockTime(0);
-            m_held = m_lock->tryLock(0);
+        // Held until the process ends. With nowhere to keep the lock, the
+        // program runs unchecked rather than not at all.
+        if (!m_checked) {
+            m_checked = true;
+            const QString path = instanceLockPath();
+            m_another =
+                !path.isEmpty() && m_lock.take(path) == HeldFileLock::Outcome::HeldElsewhere;
         }
-        return !m_held;
+        return m_another;
     }
 
     bool isOrdinaryFile(const QString &path) override
@@ -200,9 +264,78 @@ public:
     }
 
 private:
-    std::unique_ptr<QLockFile> m_lock;
-    bool m_held = false;
+    HeldFileLock m_lock;
+    bool m_checked = false;
+    bool m_another = false;
 };
+
+HeldFileLock::Outcome HeldFileLock::take(const QString &path, QString *error)
+{
+    release();
+    const QByteArray name = QFile::encodeName(path);
+    // A holder removes the file as it lets go: the file just locked may no
+    // longer be the one named, and the claim is made again on the new one.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        struct stat named;
+        // A device, a pipe or another name of a file (a database's, say)
+        // is not even opened.
+        if (::lstat(name.constData(), &named) == 0 &&
+            (!S_ISREG(named.st_mode) || named.st_nlink > 1))
+            return failed(error, QStringLiteral("不是普通文件"));
+        const int fd = openLockFile(name.constData());
+        if (fd < 0)
+            return failed(error, qt_error_string(errno));
+        struct stat opened;
+        const QString refused = refusal(fd, &opened);
+        if (!refused.isEmpty()) {
+            ::close(fd);
+            return failed(error, refused);
+        }
+        // flock rather than fcntl: its claim belongs to the open file, so two
+        // claims in one process exclude each other as two processes do, and
+        // closing some other descriptor of the file does not drop it; it
+        // claims a file open for reading only; and Linux hands it to the
+        // server on NFS (since 2.6.12) and SMB (since 5.5) as a lock on the
+        // whole file, so computers that share a folder see each other's.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int code = errno;
+            ::close(fd);
+            if (code == EWOULDBLOCK)
+                return Outcome::HeldElsewhere;
+            if (code == EINTR)
+                continue;
+            return failed(error, qt_error_string(code));
+        }
+        struct stat now;
+        if (::lstat(name.constData(), &now) != 0 || !sameFile(now, opened)) {
+            ::close(fd);
+            continue;
+        }
+        m_path = path;
+        m_handle = fd;
+        return Outcome::Held;
+    }
+    // Made and removed over and over: other claimants are at work.
+    return Outcome::HeldElsewhere;
+}
+
+void HeldFileLock::release()
+{
+    if (m_handle == kNone)
+        return;
+    const int fd = int(m_handle);
+    // Removed while still held, so that no one claims a file about to go; and
+    // only while it is ours: someone may have removed it, and another
+    // claimant made it anew.
+    const QByteArray name = QFile::encodeName(m_path);
+    struct stat named;
+    struct stat held;
+    if (::lstat(name.constData(), &named) == 0 && ::fstat(fd, &held) == 0 && sameFile(named, held))
+        ::unlink(name.constData());
+    ::close(fd);
+    m_handle = kNone;
+    m_path.clear();
+}
 
 Platform &systemPlatform()
 {

@@ -187,6 +187,71 @@ private:
     bool m_another = false;
 };
 
+HeldFileLock::Outcome HeldFileLock::take(const QString &path, QString *error)
+{
+    release();
+    const auto failed = [error](const QString &reason) {
+        if (error)
+            *error = reason;
+        return Outcome::Failed;
+    };
+    const QString native = QDir::toNativeSeparators(path);
+    const auto name = reinterpret_cast<LPCWSTR>(native.utf16());
+    // What is there already is looked at before it is claimed: the claim's
+    // open deletes the file when it closes.
+    const DWORD attributes = GetFileAttributesW(name);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                           FILE_ATTRIBUTE_DEVICE)) != 0)
+            return failed(QStringLiteral("不是普通文件"));
+        const HANDLE existing =
+            CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (existing == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_SHARING_VIOLATION)
+                return Outcome::HeldElsewhere;
+        } else {
+            // Another name of a file would lose that name with the claim.
+            BY_HANDLE_FILE_INFORMATION info;
+            const bool linked =
+                GetFileInformationByHandle(existing, &info) != 0 && info.nNumberOfLinks > 1;
+            char head[20];
+            DWORD size = 0;
+            const bool read = ReadFile(existing, head, DWORD(sizeof head), &size, nullptr) != 0;
+            CloseHandle(existing);
+            if (linked)
+                return failed(QStringLiteral("不是普通文件"));
+            if (read && startsLikeDatabase(QByteArrayView(head, qsizetype(size))))
+                return failed(QStringLiteral("这是一个数据库文件，不能用作锁文件"));
+        }
+    }
+    // Shared with no one: a second claimant's open fails with a sharing
+    // violation, on a network share too. The system deletes the file when
+    // the holder's handle closes, however the holder ends, so no stale file
+    // is left to remove.
+    const HANDLE file = CreateFileW(
+        name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_SHARING_VIOLATION)
+            return Outcome::HeldElsewhere;
+        return failed(qt_error_string(int(code)));
+    }
+    m_path = path;
+    m_handle = reinterpret_cast<qintptr>(file);
+    return Outcome::Held;
+}
+
+void HeldFileLock::release()
+{
+    if (m_handle == kNone)
+        return;
+    CloseHandle(reinterpret_cast<HANDLE>(m_handle)); // and the file is deleted
+    m_handle = kNone;
+    m_path.clear();
+}
+
 Platform &systemPlatform()
 {
     static WindowsPlatform instance;

@@ -147,6 +147,7 @@ private slots:
         test::SystemDb system;
         system.addPeriod("001", 2002, 5, day(2002, 5, 1), "2002-05-31 23:59:59");
         system.addPeriod("001", 2002, 6, day(2002, 6, 1), "2002-06-30 23:59:59");
+        system.addMonthlyPeriods("001", 2002, 7, 12);
         FaStartDate = test::at(2002, 5, 1);
         QVERIFY(LoadPeriods("001", "2002"));
 

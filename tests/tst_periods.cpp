@@ -84,20 +84,61 @@ private slots:
         QCOMPARE(SysConn->State(), adStateClosed);
     }
 
-    void periodsMissingAtTheEndKeepZeroDates()
+    void periodsMissingAtTheEndAreRefused()
     {
         test::SystemDb db;
         db.addMonthlyPeriods(kAccount, 2002, 1, 10);
         FaStartDate = at(2002, 2, 14);
 
-        QVERIFY(LoadPeriods(kAccount, QStringLiteral("2002")));
+        QVERIFY(!LoadPeriods(kAccount, QStringLiteral("2002")));
         QCOMPARE(Periods.lowerBound(), 2);
         QCOMPARE(Periods[10].EndDate, at(2002, 10, 31));
         for (int i : {11, 12}) {
             QCOMPARE(Periods[i].BeginDate, ZeroDate());
             QCOMPARE(Periods[i].EndDate, ZeroDate());
         }
-        QCOMPARE(SysConn->State(), adStateClosed);
+        QCOMPARE(SysConn->State(), adStateOpen);
+    }
+
+    // Refused, naming the period and the value at fault.
+    void damagedCalendarIsRefused_data()
+    {
+        QTest::addColumn<QString>("damage"); // statements on the 12 months of 2002
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("tail") << "delete from ua_period where iid >= 7"
+                              << "缺少第 7 期至第 12 期";
+        QTest::newRow("middle") << "delete from ua_period where iid = 8"
+                                << "缺少第 8 期";
+        QTest::newRow("duplicate") // our own schema has a key against it
+            << "alter table ua_period rename to p; create table ua_period as select * from p; "
+               "insert into ua_period select * from p where iid = 5"
+            << "第 5 期重复";
+        QTest::newRow("null begin") << "update ua_period set dbegin = null where iid = 5"
+                                    << "第 5 期的开始日期为空";
+        QTest::newRow("garbage end") << "update ua_period set dend = 'garbage' where iid = 7"
+                                     << "第 7 期的结束日期无法识别：garbage";
+        QTest::newRow("begin after end")
+            << "update ua_period set dbegin = '2002-07-01' where iid = 6"
+            << "第 6 期的开始日期 2002-07-01 晚于结束日期 2002-06-30";
+        QTest::newRow("overlap")
+            << "update ua_period set dbegin = '2002-05-31' where iid = 6"
+            << "第 6 期的开始日期 2002-05-31 不在第 5 期的结束日期 2002-05-31 之后";
+        QTest::newRow("skipped row") << "update ua_period set dend = 'garbage' where iid = 2"
+                                     << "第 2 期的结束日期无法识别：garbage";
+    }
+
+    void damagedCalendarIsRefused()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, problem);
+        test::SystemDb db;
+        db.addMonthlyPeriods(kAccount, 2002);
+        for (const QString &sql : damage.split(u';'))
+            SysConn->Execute(sql);
+        FaStartDate = at(2002, 5, 10);
+        QString reason;
+        QVERIFY(!LoadPeriods(kAccount, QStringLiteral("2002"), &reason));
+        QCOMPARE(reason, problem);
     }
 
     void aGapInThePeriodNumbersFails()
@@ -161,9 +202,7 @@ private slots:
         QCOMPARE(Periods.lowerBound(), 8);
     }
 
-    // Unreadable dates are skipped: the entry keeps its zero date and the
-    // other periods are read all the same.
-    void unreadableDatesLeaveZeroDates()
+    void unreadableDatesAreRefused()
     {
         test::SystemDb db;
         db.addPeriod(kAccount, 2002, 1, day(2002, 1, 1), day(2002, 1, 31));
@@ -172,36 +211,30 @@ private slots:
         db.addMonthlyPeriods(kAccount, 2002, 4, 12);
         FaStartDate = at(2002, 1, 1);
 
-        QVERIFY(LoadPeriods(kAccount, QStringLiteral("2002")));
-        QCOMPARE(Periods[2].BeginDate, ZeroDate());
-        QCOMPARE(Periods[2].EndDate, at(2002, 2, 28));
-        QCOMPARE(Periods[3].BeginDate, ZeroDate());
-        QCOMPARE(Periods[3].EndDate, ZeroDate());
-        QCOMPARE(Periods[4].BeginDate, at(2002, 4, 1));
+        QVERIFY(!LoadPeriods(kAccount, QStringLiteral("2002")));
     }
 
-    // A period whose end cannot be read is not taken as the first one.
-    void aPeriodWithoutEndIsNotTheFirst()
+    // A period whose end cannot be read might be the first one.
+    void aPeriodWithoutEndIsRefused()
     {
         test::SystemDb db;
         db.addPeriod(kAccount, 2002, 1, day(2002, 1, 1), QString());
         db.addMonthlyPeriods(kAccount, 2002, 2, 12);
         FaStartDate = at(2001, 1, 1);
 
-        QVERIFY(LoadPeriods(kAccount, QStringLiteral("2002")));
-        QCOMPARE(Periods.lowerBound(), 2);
+        QVERIFY(!LoadPeriods(kAccount, QStringLiteral("2002")));
     }
 
     void pendingEventsRunOncePerPeriod()
     {
         test::SystemDb db;
-        db.addMonthlyPeriods(kAccount, 2002, 1, 10);
+        db.addMonthlyPeriods(kAccount, 2002);
         FaStartDate = at(2002, 5, 10);
         int calls = 0;
         setPendingEventsHandler([&calls] { ++calls; });
 
         QVERIFY(LoadPeriods(kAccount, QStringLiteral("2002")));
-        QCOMPARE(calls, 8); // periods 5 to 12, with and without a row
+        QCOMPARE(calls, 8); // periods 5 to 12
     }
 
     void aClosedSystemDatabaseFails()

@@ -304,13 +304,24 @@ private slots:
     // it ends; a long-held lock is not mistaken for a stale one.
     // (On Windows the lock is a named mutex, which ends with the last
     // process that holds it: there is no file to look at.)
+    void singleInstanceAcrossProcesses_data()
+    {
+        QTest::addColumn<QByteArray>("folder"); // where the lock file is kept
+        QTest::newRow("runtime folder") << QByteArray("XDG_RUNTIME_DIR");
+        QTest::newRow("no runtime folder: the cache folder") << QByteArray("XDG_CACHE_HOME");
+    }
     void singleInstanceAcrossProcesses()
     {
+        QFETCH(QByteArray, folder);
 #ifndef Q_OS_WIN
         QTemporaryDir tmp;
         qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        // Whatever TMPDIR says, the lock is kept in the user's folder.
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv(folder.constData(), QFile::encodeName(tmp.filePath(QStringLiteral("locks"))));
+        QVERIFY(QDir(tmp.path()).mkdir(QStringLiteral("locks")));
         const auto lockFiles = [&tmp] {
-            return QDir(tmp.path())
+            return QDir(tmp.filePath(QStringLiteral("locks")))
                 .entryList({QStringLiteral("fatotal-*.lock")}, QDir::Files | QDir::Hidden);
         };
 #endif
@@ -319,6 +330,7 @@ private slots:
         QCOMPARE(startHolder(first), QStringLiteral("held"));
 #ifndef Q_OS_WIN
         QCOMPARE(lockFiles().size(), 1);
+        qputenv("TMPDIR", QFile::encodeName(tmp.filePath(QStringLiteral("missing"))));
 #endif
         QVERIFY(posix().anotherInstanceRunning());
         // Asked again, the answer stands.
@@ -340,7 +352,7 @@ private slots:
 
 #ifndef Q_OS_WIN
         // A lock an hour old whose owner still runs is still held.
-        const QString lockPath = QDir(tmp.path()).filePath(lockFiles().value(0));
+        const QString lockPath = tmp.filePath(QStringLiteral("locks/") + lockFiles().value(0));
         QFile lock(lockPath);
         QVERIFY(lock.open(QIODevice::ReadOnly));
         QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
@@ -361,6 +373,7 @@ private slots:
         stopHolder(fifth);
 
         qunsetenv("TMPDIR");
+        qunsetenv(folder.constData());
     }
 };
 

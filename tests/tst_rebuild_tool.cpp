@@ -1,14 +1,20 @@
 // fatotal-rebuild as a script calls it: exit codes and the messages on
 // standard error.
+#include "ledger/run_lock.h"
 #include "tools/sample_ledger.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sqlite3.h>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -232,7 +238,8 @@ private slots:
         QCOMPARE(run.exitCode, 1);
 
         run = rebuild(fileArgs(QStringLiteral("001"), QStringLiteral("2024")));
-        QCOMPARE(run.messages, QStringList{QStringLiteral("没有发现") + ledger("001", 2024)});
+        QCOMPARE(run.messages,
+                 QStringList{QStringLiteral("帐套 001 在 ua_period 中没有 2024 年的期间")});
         QCOMPARE(run.exitCode, 1);
 
         run = rebuild(fileArgs(QStringLiteral("01"), QStringLiteral("2026")));
@@ -405,6 +412,280 @@ private slots:
                  QStringList{QStringLiteral("另一个整理正在处理这个帐套年度，请等它结束后再试：") +
                              path});
         QCOMPARE(first.exitCode(), 0);
+    }
+
+    // A file database's run lock is a file beside it; TMPDIR counts for nothing.
+    void runLockBesideTheLedger_data()
+    {
+        QTest::addColumn<QString>("found");   // what lies where the lock file goes
+        QTest::addColumn<QString>("tmpdir");  // the run's TMPDIR: as is, read-only, missing
+        QTest::addColumn<QString>("message"); // the run's first line; empty: it completes
+        for (const char *tmpdir : {"", "read-only", "missing"}) {
+            QTest::addRow("nothing, TMPDIR %s", tmpdir) << "" << tmpdir << "";
+            QTest::addRow("a held lock, TMPDIR %s", tmpdir)
+                << "held" << tmpdir << fa::kAnotherRunMessage;
+        }
+        for (QString found : {"file 644", "file 444", "folder", "link", "database", "unwritable"})
+            QTest::addRow("%s", qPrintable(found))
+                << found << "" << (found.startsWith("file") ? QString() : fa::kNoRunLockMessage);
+    }
+    void runLockBesideTheLedger()
+    {
+        QFETCH(QString, found);
+        QFETCH(QString, tmpdir);
+        QFETCH(QString, message);
+#ifdef Q_OS_WIN
+        if (found.endsWith("444") || found == "link" || found == "unwritable")
+            QSKIP("a read-only file, a link or an unwritable folder need POSIX permissions");
+#endif
+        Demo demo;
+        const QString path = demo.ledger("001", "2026");
+        const QString lock =
+            QDir::toNativeSeparators(QFileInfo(path).canonicalFilePath()) + ".fatotal-lock";
+        const QByteArray before = fileBytes(path);
+        const QString folder = QFileInfo(path).path();
+        QDir(demo.dir.path()).mkdir("read-only");
+        QProcess run;
+#ifdef Q_OS_UNIX
+        // As root the run is nobody's, for whom the test's files are another's.
+        QDirIterator it(demo.dir.path(), QDir::AllEntries | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        for (QString name = demo.dir.path(); !name.isEmpty();
+             name = it.hasNext() ? it.next() : "") {
+            const bool readOnly =
+                name.endsWith("only") || (found == "unwritable" && name == folder);
+            QFile::setPermissions(name, QFile::Permissions(readOnly ? 0x5555 : 0x7777));
+        }
+        if (::geteuid() == 0)
+            run.setChildProcessModifier([] {
+                if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    ::_exit(125);
+            });
+#endif
+        fa::HeldFileLock held; // as another run would hold it
+        if (found == "held")
+            QCOMPARE(held.take(lock), fa::HeldFileLock::Outcome::Held);
+        else if (found.startsWith("file"))
+            QVERIFY(QFile(lock).open(QIODevice::WriteOnly) &&
+                    QFile::setPermissions(
+                        lock, QFile::Permissions(found.endsWith("644") ? 0x6444 : 0x4444)));
+        else if (found == "folder")
+            QVERIFY(QDir().mkdir(lock));
+        else if (found == "link")
+            QVERIFY(QFile::link(path, lock));
+        else if (found == "database")
+            QVERIFY(QFile::copy(demo.system(), lock));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", demo.dir.filePath(tmpdir));
+        run.setProcessEnvironment(env);
+        run.start(tool(), demo.args("001", "2026"));
+        QVERIFY(run.waitForFinished(60000));
+        QFile::setPermissions(folder, QFile::Permissions(0x7755));
+        const QString err = QString::fromLocal8Bit(run.readAllStandardError()).remove('\r');
+        const QStringList lines = err.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(run.exitCode(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty()) {
+            QCOMPARE(lines.value(0), message + (found == "held" ? path : lock));
+            QCOMPARE(lines.size(), found == "held" ? 1 : 2);
+            QCOMPARE(fileBytes(path), before);
+        }
+        // What lay in its place is left; the run's lock file is gone.
+        QCOMPARE(QFileInfo(lock).exists() || QFileInfo(lock).isSymLink(),
+                 !message.isEmpty() && found != "unwritable");
+    }
+
+    // Stored values that the statements turn into numbers: a Null or a text
+    // stops the run and the check before anything is written, naming the
+    // table, the column and the record.
+    void badStoredValuesStopTheRun_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("record");
+        QTest::addColumn<QString>("named");
+        const QString voucher = "(SELECT max(sVouchernum) FROM fa_Cards WHERE iOptType = 4)";
+        const QString evaluation = "(SELECT max(sEvaluateNum) FROM fa_Cards WHERE iOptType = 18)";
+        const QString card = "(SELECT max(rowid) FROM fa_Cards)";
+        for (const char *value : {"NULL", "'12 元'"}) {
+            QTest::newRow(qPrintable(QStringLiteral("before-value %1").arg(value)))
+                << QStringLiteral("UPDATE fa_Vouchers SET sBeforeVoucher = %1 WHERE snum = %2")
+                       .arg(value, voucher)
+                << "SELECT " + voucher << "fa_Vouchers 表 sBeforeVoucher 列";
+            QTest::newRow(qPrintable(QStringLiteral("evaluation %1").arg(value)))
+                << QStringLiteral("UPDATE fa_EvaluateVouchers SET dblValueBefore = %1 WHERE snum "
+                                  "= %2")
+                       .arg(value, evaluation)
+                << "SELECT " + evaluation << "fa_EvaluateVouchers 表 dblValueBefore 列";
+        }
+        for (const char *value : {"NULL", "'x5'", "'007'"}) {
+            QTest::newRow(qPrintable(QStringLiteral("card id %1").arg(value)))
+                << QStringLiteral("UPDATE fa_Cards SET sCardID = %1 WHERE rowid = %2")
+                       .arg(value, card)
+                << "SELECT sCardNum FROM fa_Cards WHERE rowid = " + card
+                << "fa_Cards 表 sCardID 列";
+        }
+    }
+
+    void badStoredValuesStopTheRun()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, record);
+        QFETCH(QString, named);
+        Demo demo;
+        const QString path = demo.ledger("002", "2026");
+        exec(path, damage.toUtf8().constData());
+        const QString before = scalar(path, kSummaryDigest);
+        const QString recordName = scalar(path, record.toUtf8().constData());
+        for (const bool check : {true, false}) {
+            QStringList args = demo.args("002", "2026");
+            if (check)
+                args << QStringLiteral("--check");
+            const Run run = rebuild(args);
+            QCOMPARE(run.exitCode, 1);
+            QCOMPARE(run.messages.value(0),
+                     QStringLiteral("固定资产卡片或凭证的数据有误，不能计算总帐"));
+            QVERIFY2(run.messages.value(1).startsWith(named) &&
+                         run.messages.value(1).contains(recordName),
+                     qPrintable(run.messages.join('\n')));
+            QCOMPARE(run.messages.last(), QStringLiteral("整理未完成，fa_Total 保持原样"));
+            QCOMPARE(scalar(path, kSummaryDigest), before);
+        }
+    }
+
+    // A report never lands on a database, never leaves a cut-off file, and a
+    // report that cannot be written rolls its run back.
+    void reportTargetsNeverHarmAFile_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("check");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("the ledger") << "@ledger" << true << 2;
+        QTest::newRow("the system database") << "@system" << false << 2;
+        QTest::newRow("another database") << "other.mdb" << true << 2;
+        QTest::newRow("a link to the ledger") << "link.csv" << true << 2;
+        QTest::newRow("a hard link to the ledger") << "hard.csv" << false << 2;
+        QTest::newRow("a missing folder") << "missing/changes.csv" << false << 1;
+        QTest::newRow("a full disk") << "small/changes.csv" << false << 1;
+        QTest::newRow("a full standard output") << "@stdout" << true << 1;
+    }
+
+    void reportTargetsNeverHarmAFile()
+    {
+        QFETCH(QString, target);
+        QFETCH(bool, check);
+        QFETCH(int, exitCode);
+        Demo demo;
+        const QString path = demo.ledger("002", "2026");
+        const QDir dir(demo.dir.path());
+        QFile::copy(demo.system(), dir.filePath("other.mdb"));
+#ifdef Q_OS_WIN
+        if (target == "link.csv" || target == "hard.csv" || target.startsWith("small/") ||
+            target == "@stdout")
+            QSKIP("links, small file systems and /dev/full are tried on POSIX systems");
+#else
+        QFile::link(path, dir.filePath("link.csv"));
+        QVERIFY(::link(path.toUtf8().constData(), dir.filePath("hard.csv").toUtf8()) == 0);
+        if (target.startsWith("small/")) {
+            dir.mkpath("small");
+            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16k", "tmpfs",
+                                            dir.filePath("small")}) != 0)
+                QSKIP("a small file system needs mount rights");
+        }
+        const auto unmount = qScopeGuard([&] {
+            if (target.startsWith("small/"))
+                QProcess::execute("umount", {dir.filePath("small")});
+        });
+#endif
+        const QByteArray ledgerBytes = fileBytes(path);
+        const QByteArray systemBytes = fileBytes(demo.system());
+        const QString before = scalar(path, kSummaryDigest);
+        QString report = target == "@ledger"   ? path
+                         : target == "@system" ? demo.system()
+                                               : dir.filePath(target);
+        QStringList args = demo.args("002", "2026");
+        if (check)
+            args << "--check";
+        Run run;
+        if (target == "@stdout") {
+            QProcess process;
+            process.setStandardOutputFile("/dev/full");
+            process.start(tool(), args);
+            QVERIFY(process.waitForFinished(60000));
+            run.exitCode = process.exitCode();
+            run.messages = QString::fromLocal8Bit(process.readAllStandardError()).split('\n');
+        } else {
+            run = rebuild(args << "--changes" << report);
+        }
+        QCOMPARE(run.exitCode, exitCode);
+        if (exitCode == 2)
+            QVERIFY(run.messages.value(0).startsWith("fatotal-rebuild: --changes"));
+        else
+            QVERIFY(run.messages.contains(target == "@stdout" ? "无法写出变动清单到标准输出"
+                                                              : "无法写入变动清单：" + report));
+        QCOMPARE(scalar(path, kSummaryDigest), before);
+        if (check || exitCode == 2)
+            QCOMPARE(fileBytes(path), ledgerBytes);
+        QCOMPARE(fileBytes(demo.system()), systemBytes);
+        QCOMPARE(fileBytes(dir.filePath("other.mdb")), systemBytes);
+        // Nothing is left behind: no cut-off report, no temporary file.
+        if (target.contains('/'))
+            QVERIFY(QDir(QFileInfo(report).path()).entryList(QDir::Files).isEmpty());
+    }
+
+    // What the system database does not know is named and fails the run;
+    // a list names each account-year once.
+    void batchesNameWhatIsMissing_data()
+    {
+        QTest::addColumn<QString>("accounts");
+        QTest::addColumn<QString>("years");
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("unknown account set, all years") << "009"
+                                                        << "all"
+                                                        << ""
+                                                        << "没有帐套 009" << 1;
+        QTest::newRow("unknown account set") << "009"
+                                             << "2026"
+                                             << ""
+                                             << "没有帐套 009" << 1;
+        QTest::newRow("unknown year") << "001"
+                                      << "2030"
+                                      << ""
+                                      << "帐套 001 在 ua_period 中没有 2030 年的期间" << 1;
+        QTest::newRow("no account sets") << "all"
+                                         << "all"
+                                         << "DELETE FROM ua_account"
+                                         << "系统库的 UA_Account 中没有帐套" << 1;
+        QTest::newRow("an account set without periods")
+            << "all"
+            << "all"
+            << "DELETE FROM ua_period WHERE cacc_id = '002'"
+            << "002：帐套 002 在 ua_period 中没有期间" << 1;
+        QTest::newRow("repeated entries") << "002,002"
+                                          << "2025, 2025"
+                                          << ""
+                                          << "新增 0 行，删除 0 行，修改 0 行" << 0;
+    }
+
+    void batchesNameWhatIsMissing()
+    {
+        QFETCH(QString, accounts);
+        QFETCH(QString, years);
+        QFETCH(QString, damage);
+        QFETCH(QString, last);
+        QFETCH(int, exitCode);
+        Demo demo;
+        if (!damage.isEmpty())
+            exec(demo.system(), damage.toUtf8().constData());
+        // A first run, so that the repeated one finds fa_Total as it leaves it.
+        rebuild(demo.args("002", "2025"));
+        const Run run = rebuild(demo.args(accounts, years) << "--check");
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.messages.value(run.messages.size() - 1), last);
+        // One account-year: no batch columns, the header and nothing else.
+        if (exitCode == 0)
+            QCOMPARE(run.output, QByteArray("change,sDeptNum,sTypeNum,iPeriod,column,old,new\r\n"));
     }
 
     void refusedServerExitsWithOne()

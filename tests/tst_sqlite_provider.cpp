@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sqlite3.h>
+#include <thread>
 
 using namespace fa;
 
@@ -316,6 +317,33 @@ private slots:
         auto cursor = provider.query(QStringLiteral("select count(*) from t"));
         QVERIFY(cursor && cursor->fetch());
         QCOMPARE(cursor->value(0).toInt(), 2);
+    }
+
+    // Another program's write lock, held for a moment, is waited for when the
+    // transaction begins, not met at its first write and refused at once.
+    void transactionWaitsForAnotherWriter()
+    {
+        const QString path = newDatabase(QStringLiteral("writer.mdb"));
+        SqliteProvider provider;
+        provider.open(jet(path));
+        provider.execute(QStringLiteral("create table t(a)"));
+        sqlite3 *other = nullptr;
+        sqlite3_open_v2(path.toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr);
+        QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        const std::jthread release([other] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            sqlite3_close(other); // ends its transaction
+        });
+        QString description;
+        const qint32 error = errorNumber(
+            [&] {
+                provider.beginTransaction();
+                provider.query(QStringLiteral("select * from t"))->fetch();
+                provider.execute(QStringLiteral("insert into t values (1)"));
+                provider.commitTransaction();
+            },
+            &description);
+        QVERIFY2(error == 0, qPrintable(description));
     }
 
     void transactionsCommitAndRollBack()

@@ -6,14 +6,9 @@
 #include "ledger/account_year.h"
 #include "ledger/recalc.h"
 #include "platform/platform.h"
+#include "tools/report_file.h"
 
-#include <QFile>
 #include <QStringList>
-#include <cstdio>
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace {
 
@@ -24,14 +19,14 @@ public:
 
     // In a batch every line says which account-year it is about.
     QString prefix;
+    // The messages of the current account-year, lock-wait notices left out:
+    // the first one is what stopped it.
     QStringList shown;
 
     void showMessage(const QString &text) override
     {
-        endProgressLine();
         shown << text;
-        for (const QString &line : text.split(QLatin1Char('\n')))
-            printLine(prefix + line);
+        print(text);
     }
 
     void runCompleted(const QString &text, const fa::ChangeReport &changes) override
@@ -52,15 +47,17 @@ public:
     void waitingForLock(int waitedMs) override
     {
         if (waitedMs == 0)
-            showMessage(QStringLiteral("数据库被其他程序占用，正在等待…"));
+            print(QStringLiteral("数据库被其他程序占用，正在等待…"));
     }
 
 private:
-    void endProgressLine()
+    void print(const QString &text)
     {
         if (m_lineOpen)
             fa::platform().writeError(QStringLiteral("\n"));
         m_lineOpen = false;
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            printLine(prefix + line);
     }
 
     bool m_progress;
@@ -71,9 +68,12 @@ struct AccountYear
 {
     QString account;
     QString year;
-    QString outcome; // for the closing lines
+    QString outcome; // for the closing lines; set beforehand when it cannot run
     bool completed = false;
     bool differs = false;
+
+    // "001 2026", or "009" for an account set that has no years to run.
+    QString name() const { return year.isEmpty() ? account : account + QLatin1Char(' ') + year; }
 };
 
 // The first column of a query on SysConn, in the order delivered.
@@ -91,11 +91,14 @@ QStringList firstColumn(const QString &sql)
     return values;
 }
 
+// The values of a list, each once, in the order first given.
 QStringList listOf(const QString &selection)
 {
     QStringList values;
-    for (const QString &value : selection.split(QLatin1Char(',')))
-        values << value.trimmed();
+    for (const QString &value : selection.split(QLatin1Char(','))) {
+        if (!values.contains(value.trimmed()))
+            values << value.trimmed();
+    }
     return values;
 }
 
@@ -104,29 +107,46 @@ bool openSystem()
     return fa::SysConn->State() == fa::adStateOpen || fa::OpenConn(*fa::SysConn, fa::SysConnStr);
 }
 
-// Account sets in order, and for each its years ascending ("all"), or as given.
+QStringList yearsOf(const QString &account)
+{
+    return firstColumn(QStringLiteral("select distinct iYear from ua_period where cacc_id='") +
+                       fa::DoubleQuotes(account) + QStringLiteral("' order by iYear"));
+}
+
+// Account sets in order, and for each its years ascending ("all"), or as
+// given. What the system database does not know is named, never skipped.
 QList<AccountYear> selection(const BatchRequest &request)
 {
+    const QStringList known =
+        firstColumn(QStringLiteral("select cAcc_Id from UA_Account order by cAcc_Id"));
+    const bool allAccounts = request.accounts == QLatin1String("all");
+    if (allAccounts && known.isEmpty())
+        fa::RaiseAppError(QStringLiteral("系统库的 UA_Account 中没有帐套"));
     QList<AccountYear> result;
-    const QStringList accounts =
-        request.accounts == QLatin1String("all")
-            ? firstColumn(QStringLiteral("select cAcc_Id from UA_Account order by cAcc_Id"))
-            : listOf(request.accounts);
-    for (const QString &account : accounts) {
-        const QStringList years =
-            request.years == QLatin1String("all")
-                ? firstColumn(
-                      QStringLiteral("select distinct iYear from ua_period where cacc_id='") +
-                      fa::DoubleQuotes(account) + QStringLiteral("' order by iYear"))
-                : listOf(request.years);
-        for (const QString &year : years)
-            result.append({account, year, {}, false, false});
+    for (const QString &account : allAccounts ? known : listOf(request.accounts)) {
+        if (!known.contains(account)) {
+            result.append({account, QString(), QStringLiteral("没有帐套 ") + account});
+            continue;
+        }
+        const QStringList stored = yearsOf(account);
+        if (request.years == QLatin1String("all") && stored.isEmpty()) {
+            result.append({account, QString(),
+                           QStringLiteral("帐套 %1 在 ua_period 中没有期间").arg(account)});
+            continue;
+        }
+        for (const QString &year :
+             request.years == QLatin1String("all") ? stored : listOf(request.years)) {
+            AccountYear item{account, year, {}};
+            if (!stored.contains(year))
+                item.outcome =
+                    QStringLiteral("帐套 %1 在 ua_period 中没有 %2 年的期间").arg(account, year);
+            result.append(item);
+        }
     }
     return result;
 }
 
-void rebuildOne(AccountYear &item, const BatchRequest &request, StderrUi &ui,
-                fa::ChangeReport &changes)
+void rebuildOne(AccountYear &item, const fa::RecalcOptions &options, StderrUi &ui)
 {
     ui.shown.clear();
     try {
@@ -135,19 +155,94 @@ void rebuildOne(AccountYear &item, const BatchRequest &request, StderrUi &ui,
             fa::RaiseStepError(QStringLiteral("打开数据库错误"));
         fa::AccConnStr = fa::ResolveAccountYear(item.account, item.year).connectionString;
     } catch (const fa::AppError &error) {
-        ui.showMessage(error.description());
-        item.outcome = error.description().section(QLatin1Char('\n'), 0, 0);
-        return;
+        ui.showMessage(fa::StopRequested() ? fa::kRunCancelledMessage : error.description());
     }
-    item.completed = fa::RunRecalcCommand(item.account, item.year, ui, {request.check, &changes});
-    item.differs = item.completed && changes.differs();
+    if (ui.shown.isEmpty())
+        item.completed = fa::RunRecalcCommand(item.account, item.year, ui, options);
+    item.differs = item.completed && options.changes->differs();
     if (!item.completed)
         item.outcome = ui.shown.value(0).section(QLatin1Char('\n'), 0, 0);
-    else if (request.check)
+    else if (options.dryRun)
         item.outcome = item.differs ? QStringLiteral("有差异") : QStringLiteral("一致");
     else
         item.outcome = QStringLiteral("完成");
 }
+
+// Where the change report goes: standard output for a check, the --changes
+// file, or both. Each account-year's lines are written as soon as they are
+// known (for the file: before the account-year commits), so nothing of a
+// batch piles up in memory.
+class ReportSinks
+{
+public:
+    explicit ReportSinks(const BatchRequest &request) : m_request(request) {}
+
+    // Before anything is opened: can the report file be written at all?
+    bool open()
+    {
+        QString reason;
+        if (m_request.changesFile.isEmpty() || m_file.open(m_request.changesFile, &reason))
+            return true;
+        printLine(fileProblem(reason));
+        return false;
+    }
+
+    bool begin(const QByteArray &header)
+    {
+        QString reason;
+        if (m_file.isOpen() && !m_file.append(header, &reason)) {
+            printLine(fileProblem(reason));
+            return false;
+        }
+        return writeOutput(header);
+    }
+
+    // Before an account-year commits: the report file.
+    bool toFile(const QByteArray &lines, QString *reason)
+    {
+        if (!m_file.isOpen() || m_file.append(lines, reason))
+            return true;
+        *reason = fileProblem(*reason);
+        return false;
+    }
+
+    // After a check: standard output.
+    bool writeOutput(const QByteArray &bytes)
+    {
+        QString reason;
+        if (!m_request.check || writeStandardOutput(bytes, &reason))
+            return true;
+        printLine(QStringLiteral("无法写出变动清单到标准输出\n") + reason);
+        return false;
+    }
+
+    // The report file into place once something completed; a run where
+    // nothing did leaves the target as it was.
+    bool finish(bool anyCompleted)
+    {
+        if (!m_file.isOpen())
+            return true;
+        if (!anyCompleted) {
+            m_file.discard();
+            return true;
+        }
+        QString reason;
+        if (m_file.commit(&reason))
+            return true;
+        printLine(fileProblem(reason));
+        return false;
+    }
+
+private:
+    QString fileProblem(const QString &reason) const
+    {
+        return QStringLiteral("无法写入变动清单：") + m_request.changesFile + QLatin1Char('\n') +
+               reason;
+    }
+
+    const BatchRequest &m_request;
+    ReportFile m_file;
+};
 
 } // namespace
 
@@ -170,10 +265,14 @@ bool isSelection(const QString &text)
 int RunRebuildBatch(const BatchRequest &request)
 {
     StderrUi ui(request.progress);
+    ReportSinks report(request);
+    if (!report.open())
+        return kStopped;
     if (!openSystem()) {
         ui.showMessage(fa::StopRequested()
                            ? fa::kRunCancelledMessage
                            : fa::WithFailureReason(QStringLiteral("打开数据库错误")));
+        report.finish(false);
         return kStopped;
     }
     QList<AccountYear> items;
@@ -181,6 +280,7 @@ int RunRebuildBatch(const BatchRequest &request)
         items = selection(request);
     } catch (const fa::AppError &error) {
         ui.showMessage(error.description());
+        report.finish(false);
         return kStopped;
     }
 
@@ -188,44 +288,41 @@ int RunRebuildBatch(const BatchRequest &request)
     const bool batch = items.size() != 1;
     const QStringList leadingColumns =
         batch ? QStringList{QStringLiteral("account"), QStringLiteral("year")} : QStringList{};
-    QString csv = fa::ChangeReport::csvHeader(leadingColumns);
+    if (!report.begin(fa::ChangeReport::csvHeader(leadingColumns).toUtf8())) {
+        report.finish(false);
+        return kStopped;
+    }
+
+    bool outputWritten = true;
+    bool anyCompleted = false;
     for (AccountYear &item : items) {
-        if (fa::StopRequested()) {
+        ui.prefix = batch ? QLatin1Char('[') + item.name() + QStringLiteral("] ") : QString();
+        if (!item.outcome.isEmpty()) {
+            ui.showMessage(item.outcome);
+            continue;
+        }
+        if (fa::StopRequested() || !outputWritten) {
             item.outcome = fa::kRunCancelledMessage;
             continue;
         }
-        ui.prefix = batch ? QStringLiteral("[%1 %2] ").arg(item.account, item.year) : QString();
+        const QStringList leading = batch ? QStringList{item.account, item.year} : QStringList{};
         fa::ChangeReport changes;
-        rebuildOne(item, request, ui, changes);
+        fa::RecalcOptions options{request.check, &changes, {}};
+        options.beforeCommit = [&](const fa::ChangeReport &found, QString *reason) {
+            return report.toFile(found.csvLines(leading).toUtf8(), reason);
+        };
+        rebuildOne(item, options, ui);
+        anyCompleted = anyCompleted || item.completed;
         if (item.completed)
-            csv += changes.csvLines(batch ? QStringList{item.account, item.year} : QStringList{});
+            outputWritten = report.writeOutput(changes.csvLines(leading).toUtf8());
     }
     ui.prefix.clear();
 
-    if (request.check) {
-#ifdef Q_OS_WIN
-        // The report carries its own CRLF line ends: a console's text mode
-        // would write CR CR LF.
-        _setmode(_fileno(stdout), _O_BINARY);
-#endif
-        std::fputs(csv.toUtf8().constData(), stdout);
-        std::fflush(stdout);
-    }
-    bool written = true;
-    if (!request.changesFile.isEmpty()) {
-        QFile file(request.changesFile);
-        written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                  file.write(csv.toUtf8()) >= 0 && file.flush();
-        if (!written)
-            printLine(QStringLiteral("无法写入变动清单：") + request.changesFile +
-                      QLatin1Char('\n') + file.errorString());
-    }
-
-    bool allCompleted = written;
+    bool allCompleted = report.finish(anyCompleted) && outputWritten;
     bool anyDiffers = false;
     for (const AccountYear &item : items) {
         if (batch)
-            printLine(QStringLiteral("%1 %2：%3").arg(item.account, item.year, item.outcome));
+            printLine(item.name() + QStringLiteral("：") + item.outcome);
         allCompleted = allCompleted && item.completed;
         anyDiffers = anyDiffers || item.differs;
     }

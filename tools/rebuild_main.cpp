@@ -8,6 +8,7 @@
 #include "ledger/recalc.h"
 #include "platform/platform.h"
 #include "tools/rebuild_batch.h"
+#include "tools/report_file.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -158,6 +159,16 @@ int main(int argc, char *argv[])
         if (!isSelection(parser.value(option)))
             return usageError(QStringLiteral("--%1 takes a value, a comma-separated list or all")
                                   .arg(option.names().first()));
+    }
+
+    // The report never lands on a database: not on one the run opens, nor
+    // through a link to one, nor on any file that begins like one.
+    if (parser.isSet(changesOption)) {
+        const QStringList databases =
+            fileMode ? QStringList{parser.value(systemOption)} : QStringList{};
+        if (const QString problem = reportTargetProblem(parser.value(changesOption), databases);
+            !problem.isEmpty())
+            return usageError(problem);
     }
 
     QString password;
