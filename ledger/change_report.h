@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QList>
-#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -9,13 +8,23 @@
 
 namespace fa {
 
-// fa_Total as it stands at one moment: its rows by department, asset type
-// and period, each with every column's value.
+// fa_Total as it stands at one moment: every row, duplicates included, with
+// every column's value.
 struct TotalsSnapshot
 {
-    using Key = std::tuple<QString, QString, qint64>; // sDeptNum, sTypeNum, iPeriod
+    // sDeptNum, sTypeNum, iPeriod as the database hands them back. SQLite keeps
+    // whatever was stored there (a period of 2.5 or 'x', a null department),
+    // so the parts are never converted: they are ordered null, numbers (by
+    // value, 3 and 3.0 alike as in SQLite), texts (exactly, letter case
+    // counts), then anything else.
+    using Key = std::tuple<QVariant, QVariant, QVariant>;
+    struct Row
+    {
+        Key key;
+        QVariantList values; // in the order of columns
+    };
     QStringList columns;
-    QMap<Key, QVariantList> rows;
+    QList<Row> rows; // in the order read
 };
 
 // Reads every row of fa_Total of the open account-year database (AccConn)
@@ -46,10 +55,16 @@ struct ChangeReport
     QString csvLines(const QStringList &leading = {}) const;
 };
 
-// Compares two snapshots. A figure (dbl… column) counts as changed when both
-// sides are numbers that differ by more than 1e-9 of the larger one and by
-// more than 1e-6, or when it is null on one side only; counts and texts
-// compare exactly.
+// Compares two snapshots. Rows pair up by key; of several rows with one key
+// (a table without its primary key) the first ones by value pair up and the
+// rest count as removed or added, so that the rows before, less the removed,
+// plus the added, are the rows after. A figure (dbl… column) counts as
+// changed when both sides are numbers that differ by more than 1e-9 of the
+// larger one and by more than 1e-6, or when it is null on one side only;
+// counts and texts compare exactly.
 ChangeReport CompareTotals(const TotalsSnapshot &before, const TotalsSnapshot &after);
 
 } // namespace fa
+
+// Moved as bytes when the list of rows grows.
+Q_DECLARE_TYPEINFO(fa::TotalsSnapshot::Row, Q_RELOCATABLE_TYPE);

@@ -313,14 +313,75 @@ private slots:
         const TotalsSnapshot::Key key{QStringLiteral("a\"b"), QStringLiteral("x,y"), 5};
         TotalsSnapshot before;
         before.columns = QStringList{QStringLiteral("sDeptNum"), column};
-        before.rows.insert(key, {std::get<0>(key), was});
+        before.rows.append({key, {std::get<0>(key), was}});
         TotalsSnapshot after = before;
-        after.rows[key] = {std::get<0>(key), is};
-        after.rows.insert({QStringLiteral("b"), QStringLiteral("t"), 6}, {});
+        after.rows.first().values = {std::get<0>(key), is};
+        after.rows.append({{QStringLiteral("b"), QStringLiteral("t"), 6}, {}});
         const ChangeReport report = CompareTotals(before, after);
         QCOMPARE(report.csvLines(), line + QStringLiteral("added,b,t,6,,,\r\n"));
         QCOMPARE(report.summary(),
                  QStringLiteral("新增 1 行，删除 0 行，修改 %1 行").arg(line.isEmpty() ? 0 : 1));
+    }
+
+    // fa_Total without its primary key holds whatever was stored: each odd row
+    // is reported removed by its key as stored, beside the rows of the plain
+    // ledger, and the check reports what the run then does.
+    void changeReportKeysRowsAsStored_data()
+    {
+        QTest::addColumn<QString>("rows");     // after "INSERT INTO fa_Total "
+        QTest::addColumn<QStringList>("keys"); // of the removed lines they add
+        const QString keyed = QStringLiteral("(sDeptNum, sTypeNum, iPeriod) VALUES ");
+        QTest::newRow("2.5 beside 3, 5.5 beside a kept 6")
+            << keyed + "('D1','T1',2.5), ('D1','T1',5.5)" << QStringList{"D1,T1,2.5", "D1,T1,5.5"};
+        QTest::newRow("text periods beside 0")
+            << keyed + "('D1','T1','x'), ('D1','T1','y'), ('D1','T1',0)"
+            << QStringList{"D1,T1,x", "D1,T1,y", "D1,T1,0"};
+        QTest::newRow("null department beside ''")
+            << keyed + "(NULL,'T1',6), ('','T1',6)" << QStringList{",T1,6", ",T1,6"};
+        QTest::newRow("1e20") << keyed + "('D1','T1',1e20)" << QStringList{"D1,T1,1e+20"};
+        QTest::newRow("a duplicated row")
+            << "SELECT * FROM fa_Total WHERE sDeptNum='D1' AND sTypeNum='T1' AND iPeriod=6"
+            << QStringList{"D1,T1,6"};
+    }
+
+    void changeReportKeysRowsAsStored()
+    {
+        QFETCH(QString, rows);
+        QFETCH(QStringList, keys);
+        RecordingUi ui;
+        ChangeReport plain, check, run;
+        RecalcOptions options;
+        options.changes = &plain;
+        {
+            DriverLedger ledger;
+            QVERIFY(RebuildTotals(ui, options));
+        }
+        DriverLedger ledger;
+        AccountYearDb &db = ledger.db;
+        for (const char *sql : {"CREATE TABLE t AS SELECT * FROM fa_Total", "DROP TABLE fa_Total",
+                                "ALTER TABLE t RENAME TO fa_Total"})
+            db.exec(QString::fromLatin1(sql));
+        db.exec(QStringLiteral("INSERT INTO fa_Total ") + rows);
+        const int rowsBefore = db.count(QStringLiteral("fa_Total"));
+        const auto tables = test::dumpTables(db.path());
+
+        options.dryRun = true;
+        options.changes = &check;
+        QVERIFY(RebuildTotals(ui, options));
+        QCOMPARE(test::dumpTables(db.path()), tables);
+        options.dryRun = false;
+        options.changes = &run;
+        QVERIFY(RebuildTotals(ui, options));
+
+        QCOMPARE(check.csvLines(), run.csvLines());
+        QCOMPARE(rowsBefore - run.removed + run.added, db.count(QStringLiteral("fa_Total")));
+        QStringList expected = plain.csvLines().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        for (const QString &key : keys)
+            expected << QStringLiteral("removed,%1,,,").arg(key);
+        QStringList lines = run.csvLines().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        expected.sort();
+        lines.sort();
+        QCOMPARE(lines, expected);
     }
 
     // ---- The whole run -------------------------------------------------------
@@ -707,7 +768,8 @@ private slots:
         QTest::newRow("no version row") << QString() << day(2002, 5, 10) << "AccInformation 有误";
         QTest::newRow("no start date row") << "8.21" << QString() << "AccInformation 有误";
         QTest::newRow("start date after the year")
-            << "8.21" << day(2003, 1, 15) << "可能系统库ua_period 有误";
+            << "8.21" << day(2003, 1, 15)
+            << "可能系统库ua_period 有误\n没有在固定资产启用日期之后结束的期间";
         QTest::newRow("version nan") << "nan" << day(2002, 5, 10) << "类型不匹配";
     }
 
@@ -724,6 +786,18 @@ private slots:
 
         QCOMPARE(ui.events, QStringList({"message:" + message, "enableRun"}));
         QVERIFY2(onlyReads(setup.db.log().sent), qPrintable(setup.db.log().sent.join(u'\n')));
+        QCOMPARE(test::dumpTables(setup.db.path()), before);
+    }
+
+    // Periods 7 to 12 gone from the calendar: their rows of fa_Total would go.
+    void damagedCalendarWritesNothing()
+    {
+        RunButtonSetup setup;
+        SysConn->Execute(QStringLiteral("delete from ua_period where iid >= 7"));
+        const auto before = test::dumpTables(setup.db.path());
+        RecordingUi ui;
+        QVERIFY(!RunRecalcCommand(kAccount, kYear, ui));
+        QCOMPARE(ui.messages, QStringList{"可能系统库ua_period 有误\n缺少第 7 期至第 12 期"});
         QCOMPARE(test::dumpTables(setup.db.path()), before);
     }
 
