@@ -31,9 +31,12 @@ QString tool()
            QStringLiteral("/tools/fatotal-rebuild" FATOTAL_EXE_SUFFIX);
 }
 
-Run rebuild(const QStringList &arguments, const QByteArray &input = {})
+Run rebuild(const QStringList &arguments, const QByteArray &input = {},
+            const QString &outputFile = {})
 {
     QProcess process;
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile);
     process.start(tool(), arguments);
     process.write(input);
     process.closeWriteChannel();
@@ -605,17 +608,8 @@ private slots:
         QStringList args = demo.args("002", "2026");
         if (check)
             args << "--check";
-        Run run;
-        if (target == "@stdout") {
-            QProcess process;
-            process.setStandardOutputFile("/dev/full");
-            process.start(tool(), args);
-            QVERIFY(process.waitForFinished(60000));
-            run.exitCode = process.exitCode();
-            run.messages = QString::fromLocal8Bit(process.readAllStandardError()).split('\n');
-        } else {
-            run = rebuild(args << "--changes" << report);
-        }
+        const Run run = target == "@stdout" ? rebuild(args, {}, "/dev/full")
+                                            : rebuild(args << "--changes" << report);
         QCOMPARE(run.exitCode, exitCode);
         if (exitCode == 2)
             QVERIFY(run.messages.value(0).startsWith("fatotal-rebuild: --changes"));
@@ -636,36 +630,22 @@ private slots:
     // a list names each account-year once.
     void batchesNameWhatIsMissing_data()
     {
-        QTest::addColumn<QString>("accounts");
-        QTest::addColumn<QString>("years");
-        QTest::addColumn<QString>("damage");
-        QTest::addColumn<QString>("last");
+        for (const char *column : {"accounts", "years", "damage", "last"})
+            QTest::addColumn<QString>(column);
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("unknown account set, all years") << "009"
-                                                        << "all"
-                                                        << ""
-                                                        << "没有帐套 009" << 1;
-        QTest::newRow("unknown account set") << "009"
-                                             << "2026"
-                                             << ""
-                                             << "没有帐套 009" << 1;
-        QTest::newRow("unknown year") << "001"
-                                      << "2030"
-                                      << ""
-                                      << "帐套 001 在 ua_period 中没有 2030 年的期间" << 1;
-        QTest::newRow("no account sets") << "all"
-                                         << "all"
-                                         << "DELETE FROM ua_account"
-                                         << "系统库的 UA_Account 中没有帐套" << 1;
-        QTest::newRow("an account set without periods")
-            << "all"
-            << "all"
-            << "DELETE FROM ua_period WHERE cacc_id = '002'"
-            << "002：帐套 002 在 ua_period 中没有期间" << 1;
-        QTest::newRow("repeated entries") << "002,002"
-                                          << "2025, 2025"
-                                          << ""
-                                          << "新增 0 行，删除 0 行，修改 0 行" << 0;
+        const auto row = [](const char *name, const char *accounts, const char *years,
+                            const char *damage, const char *last, int exitCode) {
+            QTest::newRow(name) << accounts << years << damage << last << exitCode;
+        };
+        row("unknown account set, all years", "009", "all", "", "没有帐套 009", 1);
+        row("unknown account set", "009", "2026", "", "没有帐套 009", 1);
+        row("unknown year", "001", "2030", "", "帐套 001 在 ua_period 中没有 2030 年的期间", 1);
+        row("no account sets", "all", "all", "DELETE FROM ua_account",
+            "系统库的 UA_Account 中没有帐套", 1);
+        row("an account set without periods", "all", "all",
+            "DELETE FROM ua_period WHERE cacc_id = '002'", "002：帐套 002 在 ua_period 中没有期间",
+            1);
+        row("repeated entries", "002,002", "2025, 2025", "", "新增 0 行，删除 0 行，修改 0 行", 0);
     }
 
     void batchesNameWhatIsMissing()

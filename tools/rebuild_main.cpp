@@ -142,8 +142,11 @@ int main(int argc, char *argv[])
     // Windows for a program that has no console (started by a scheduler,
     // say), and which would wait there for a click.
     if (parser.isSet(helpOption)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return kCompleted;
+        QString reason;
+        if (writeStandardOutput(parser.helpText().toLocal8Bit(), &reason))
+            return kCompleted;
+        printLine(reason);
+        return kStopped;
     }
     if (const QString problem = argumentProblem(parser, options); !problem.isEmpty())
         return usageError(problem);

@@ -1,5 +1,7 @@
 #include "tools/report_file.h"
 
+#include "platform/platform.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <cerrno>
@@ -71,11 +73,7 @@ bool beginsLikeDatabase(const QString &path)
     if (!QFileInfo(path).isFile())
         return false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray head = file.read(32);
-    return head.startsWith(QByteArrayLiteral("SQLite format 3\0")) ||
-           head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB";
+    return file.open(QIODevice::ReadOnly) && fa::startsLikeDatabase(file.read(32));
 }
 
 } // namespace
