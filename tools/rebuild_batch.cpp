@@ -190,7 +190,7 @@ public:
     bool begin(const QByteArray &header)
     {
         QString reason;
-        if (m_file.isOpen() && !m_file.append(header, &reason)) {
+        if (!m_request.changesFile.isEmpty() && !m_file.append(header, &reason)) {
             printLine(fileProblem(reason));
             return false;
         }
@@ -200,7 +200,7 @@ public:
     // Before an account-year commits: the report file.
     bool toFile(const QByteArray &lines, QString *reason)
     {
-        if (!m_file.isOpen() || m_file.append(lines, reason))
+        if (m_request.changesFile.isEmpty() || m_file.append(lines, reason))
             return true;
         *reason = fileProblem(*reason);
         return false;
@@ -220,7 +220,7 @@ public:
     // nothing did leaves the target as it was.
     bool finish(bool anyCompleted)
     {
-        if (!m_file.isOpen())
+        if (m_request.changesFile.isEmpty())
             return true;
         if (!anyCompleted) {
             m_file.discard();

@@ -90,50 +90,61 @@ bool ReportFile::open(const QString &target, QString *reason)
         *reason = QStringLiteral("文件不可写");
         return false;
     }
-    m_file.setFileTemplate(info.absolutePath() + QLatin1Char('/') + info.fileName() +
-                           QStringLiteral(".XXXXXX.tmp"));
-    if (!m_file.open()) {
-        *reason = m_file.errorString();
+    m_file = std::make_unique<QTemporaryFile>(info.absolutePath() + QLatin1Char('/') +
+                                              info.fileName() + QStringLiteral(".XXXXXX.tmp"));
+    if (!m_file->open()) {
+        *reason = m_file->errorString();
         return false;
     }
     // The report is no secret: it gets the target's permissions, or those of
     // an ordinary new file, not the temporary file's private ones.
-    m_file.setPermissions(info.exists() ? info.permissions()
-                                        : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                              QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    m_file->setPermissions(info.exists() ? info.permissions()
+                                         : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ReadGroup | QFileDevice::ReadOther);
     m_written = 0;
     return true;
 }
 
 bool ReportFile::append(const QByteArray &bytes, QString *reason)
 {
-    if (m_file.write(bytes) == bytes.size() && m_file.flush() && syncToDisk(m_file)) {
+    if (!m_file || !m_file->isOpen()) {
+        *reason = QStringLiteral("变动清单的临时文件已无法写入");
+        return false;
+    }
+    if (m_file->write(bytes) == bytes.size() && m_file->flush() && syncToDisk(*m_file)) {
         m_written += bytes.size();
         return true;
     }
-    *reason = m_file.error() != QFileDevice::NoError ? m_file.errorString() : systemReason(errno);
-    m_file.unsetError();
-    // Whatever reached the disk of this part goes again.
-    m_file.resize(m_written);
-    m_file.seek(m_written);
+    *reason = m_file->error() != QFileDevice::NoError ? m_file->errorString() : systemReason(errno);
+    // The write buffer may still hold what did not go out: closing drops it.
+    // Then whatever of this part reached the disk is cut off again, and the
+    // file is opened anew for the next part.
+    m_file->close();
+    if (QFile::resize(m_file->fileName(), m_written) && m_file->open())
+        m_file->seek(m_written);
+    else
+        m_file->close();
     return false;
 }
 
 bool ReportFile::commit(QString *reason)
 {
-    m_file.close();
-    if (replaceFile(m_file.fileName(), m_target, reason)) {
-        m_file.setAutoRemove(false);
+    const QString temporary = m_file->fileName();
+    // Let go of the file entirely: Windows moves no file that is open, and
+    // a temporary file stays open inside its object until that goes.
+    m_file->setAutoRemove(false);
+    m_file.reset();
+    if (replaceFile(temporary, m_target, reason))
         return true;
-    }
-    m_file.setAutoRemove(false);
-    *reason += QStringLiteral("\n变动清单留在：") + QDir::toNativeSeparators(m_file.fileName());
+    *reason += QStringLiteral("\n变动清单留在：") + QDir::toNativeSeparators(temporary);
     return false;
 }
 
 void ReportFile::discard()
 {
-    m_file.remove();
+    if (m_file)
+        m_file->remove();
+    m_file.reset();
 }
 
 QString reportTargetProblem(const QString &target, const QStringList &databases)

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <memory>
 
 // The change report of --changes goes with the run: it is written into a
 // temporary file beside the target while the runs go on, each account-year's
@@ -16,9 +17,9 @@ public:
     // Creates the temporary file beside the target. False, with the reason,
     // when the report cannot be written there.
     bool open(const QString &target, QString *reason);
-    bool isOpen() const { return m_file.isOpen(); }
     // Appends and brings the bytes to the disk. On failure the file is cut
-    // back to what it held before, so that it only ever holds whole parts.
+    // back to what it held before, so that it only ever holds whole parts;
+    // a file that cannot even be cut back takes nothing more.
     bool append(const QByteArray &bytes, QString *reason);
     // Moves the file into place. On failure it stays where it is, and the
     // reason names it.
@@ -28,7 +29,7 @@ public:
 
 private:
     QString m_target;
-    QTemporaryFile m_file;
+    std::unique_ptr<QTemporaryFile> m_file;
     qint64 m_written = 0;
 };
 
