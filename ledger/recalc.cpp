@@ -112,7 +112,7 @@ bool SeedTotalRows()
     return true;
 }
 
-bool RebuildTotals(RecalcUi &ui, const RecalcOptions &options)
+bool RebuildTotals(RecalcUi &ui, const RecalcOptions &options, QString *failure)
 {
     bool inTransaction = false;
     try {
@@ -153,7 +153,11 @@ bool RebuildTotals(RecalcUi &ui, const RecalcOptions &options)
             }
         }
         // A stop the operator asked for is reported once, by the caller.
-        if (!StopRequested())
+        if (StopRequested())
+            return false;
+        if (failure)
+            *failure = error.description();
+        else
             ui.showMessage(error.description());
         return false;
     }

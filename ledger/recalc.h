@@ -34,10 +34,12 @@ struct RecalcOptions
 
 // Rebuilds fa_Total of the open account-year database (AccConn) period by
 // period, from the first period of Periods to 12, then adds the year-opening
-// figures. Reports every failure through ui itself. Everything from saving
-// the carried figures to the closing pass runs in one transaction, so a
-// stopped run leaves fa_Total exactly as it was. True when the run completed.
-bool RebuildTotals(RecalcUi &ui, const RecalcOptions &options = {});
+// figures. Reports every failure through ui itself, or, when failure is
+// given, leaves its message there for the caller to show once it has let go
+// of the database. Everything from saving the carried figures to the closing
+// pass runs in one transaction, so a stopped run leaves fa_Total exactly as it
+// was. True when the run completed.
+bool RebuildTotals(RecalcUi &ui, const RecalcOptions &options = {}, QString *failure = nullptr);
 
 // The run button: checks the selection, the account-year database, its data
 // version and start date and the period calendar, then rebuilds and reports

@@ -99,19 +99,26 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
     ChangeReport changes;
     RecalcOptions rebuild = options;
     rebuild.changes = &changes;
-    const bool completed = RebuildTotals(ui, rebuild);
-    ui.setBusy(false);
-    // The database and the claim on it are let go before the last word, so
-    // that another program (or run) can use them while the operator reads it.
+    QString failure;
+    const bool completed = RebuildTotals(ui, rebuild, &failure);
+    // The database and the claim on it are let go before any word of the
+    // end, so that another program (or run) can use them while the operator
+    // reads it. The driver's own word still comes while the run looks busy.
+    QString closeFailure;
     try {
         AccConn->Close();
     } catch (const AppError &error) {
-        runLock.release();
-        ui.showMessage(error.description());
+        closeFailure = error.description();
+    }
+    runLock.release();
+    if (!failure.isEmpty())
+        ui.showMessage(failure);
+    ui.setBusy(false);
+    if (!closeFailure.isEmpty()) {
+        ui.showMessage(closeFailure);
         ui.enableRun();
         return false;
     }
-    runLock.release();
     if (options.changes)
         *options.changes = changes;
     // A stopped run has rolled back: the operator must not read "done".

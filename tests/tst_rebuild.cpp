@@ -9,6 +9,7 @@
 #include "data/provider.h"
 #include "ledger/periods.h"
 #include "ledger/recalc.h"
+#include "ledger/run_lock.h"
 #include "tools/ledger_schema.h"
 #include "tools/sample_ledger.h"
 
@@ -844,7 +845,19 @@ private slots:
         RunButtonSetup setup;
         const auto before = test::dumpTables(setup.db.path());
         setup.db.failStatements(QStringLiteral("create table fq("), kProviderFailure);
-        RecordingUi ui;
+        // Each word of the end comes once the database and its lock are let go.
+        struct HoldingUi : RecalcUi
+        {
+            QString lock;
+            QStringList events;
+            void showMessage(const QString &text) override
+            {
+                const bool held = AccConn->State() == adStateOpen || QFile::exists(lock);
+                events << (held ? "held:" : "message:") + text;
+            }
+            void setBusy(bool busy) override { events << (busy ? "busy:on" : "busy:off"); }
+        } ui;
+        ui.lock = setup.db.path() + kRunLockSuffix;
 
         QVERIFY(!RunRecalcCommand(kAccount, kYear, ui));
 
