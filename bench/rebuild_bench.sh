@@ -48,7 +48,7 @@ for cards in "${sizes[@]}"; do
     {
         echo ".load $bin/fatotal_sqlite_ext"
         echo "BEGIN;"
-        grep -v -x -E 'BEGIN;|COMMIT;' "$work/trace/kvdata.mdb.sql"
+        grep -v -x -E 'BEGIN( IMMEDIATE)?;|COMMIT;' "$work/trace/kvdata.mdb.sql"
         echo "COMMIT;"
     } > "$work/replay.sql"
     digest='SELECT group_concat(r, char(10)) FROM (SELECT quote(sDeptNum)||sTypeNum||iPeriod||lCount||dblValue||dblDeprTotal||dblAddValue||dblDecValue||dblYearValue AS r FROM fa_Total ORDER BY 1)'
