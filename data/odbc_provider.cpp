@@ -615,12 +615,19 @@ void OdbcProvider::execute(const QString &sql)
 
 std::unique_ptr<Cursor> OdbcProvider::query(const QString &sql)
 {
-    const SQLSMALLINT columns = d->run(sql);
+    SQLSMALLINT columns = d->run(sql);
     const SQLHSTMT statement = d->session.statement;
-    if (columns == 0) {
-        // The statement has run; it returned no rows.
-        drainResults(statement);
-        return nullptr;
+    // A statement ahead of the query in one batch may answer with a row count
+    // first: the answer is the first result that has columns, and a text
+    // without one has run and returned no rows.
+    while (columns == 0) {
+        const SQLRETURN r = SQLMoreResults(statement);
+        if (r == SQL_NO_DATA) {
+            SQLFreeStmt(statement, SQL_CLOSE);
+            return nullptr;
+        }
+        check(statement, r);
+        check(statement, SQLNumResultCols(statement, &columns));
     }
     return std::make_unique<OdbcCursor>(&d->session, describeColumns(statement, columns));
 }

@@ -33,10 +33,11 @@ void AccountYearRunLock::claim()
         }
         return;
     }
-    SqlText =
-        QStringLiteral("DECLARE @r int; EXEC @r = sp_getapplock @Resource = 'fatotal-rebuild', "
-                       "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0; "
-                       "SELECT @r");
+    // No row count may come before the lock's answer.
+    SqlText = QStringLiteral(
+        "SET NOCOUNT ON; DECLARE @r int; EXEC @r = sp_getapplock @Resource = 'fatotal-rebuild', "
+        "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0; "
+        "SELECT @r");
     if (!RunSql(*WorkRs, SqlText, *AccConn))
         RaiseStepError(QStringLiteral("打开文件错误"));
     const bool granted = !WorkRs->Eof() && WorkRs->Fields(0).toInt() >= 0;

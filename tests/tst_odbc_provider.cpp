@@ -775,6 +775,14 @@ private slots:
         QVERIFY(!RunSql(*WorkRs, QStringLiteral("select * from nosuch"), *AccConn));
         QCOMPARE(server.batchesContaining(QStringLiteral("nosuch")), 3);
         QCOMPARE(RetryCount, 0);
+
+        // A row count ahead of the rows is no empty answer.
+        server.answer = [](const QString &) {
+            return tds::done(tds::DoneMore | tds::DoneCount, 1) + tds::rows({{7, "x"}});
+        };
+        QVERIFY(RunSql(*WorkRs, QStringLiteral("update t set a = 1; select id, name from t"),
+                       *AccConn));
+        QCOMPARE(WorkRs->Fields(0).toInt(), 7);
     }
 
     // FreeTDS serves one result at a time: a statement sent while a result
