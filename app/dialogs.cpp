@@ -78,10 +78,11 @@ bool WidgetDialogs::question(QWidget *parent, const QString &text)
     return box.exec() == QMessageBox::Yes;
 }
 
-void WidgetDialogs::login(QWidget *owner)
+bool WidgetDialogs::login(QWidget *owner)
 {
     frmLog window(owner);
     window.exec();
+    return !window.gaveUp();
 }
 
 } // namespace fa

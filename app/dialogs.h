@@ -28,8 +28,9 @@ public:
     virtual QString openFileName(QWidget *parent, const QString &title,
                                  const QString &initialDirectory, const QString &filter) = 0;
     // Shows the SQL Server login window frmLog modally, owned by owner;
-    // returns when it has been closed.
-    virtual void login(QWidget *owner) = 0;
+    // returns when it has been closed: false when the operator closed it
+    // while it waited for the server, giving the login up.
+    virtual bool login(QWidget *owner) = 0;
     // A message box as message(), with a "显示详细信息" section holding
     // details (nothing more when they are empty).
     virtual void detailedMessage(QWidget *parent, const QString &text, const QString &details)
@@ -54,7 +55,7 @@ public:
     void message(QWidget *parent, const QString &text) override;
     QString openFileName(QWidget *parent, const QString &title, const QString &initialDirectory,
                          const QString &filter) override;
-    void login(QWidget *owner) override;
+    bool login(QWidget *owner) override;
     bool question(QWidget *parent, const QString &text) override;
     void detailedMessage(QWidget *parent, const QString &text, const QString &details) override;
 };

@@ -29,6 +29,9 @@ struct LoginAttempt::State
     std::mutex mutex;
     bool ended = false;
     bool givenUp = false;
+    // Set on giving up: the attempt tries no more (the try under way runs to
+    // its end, since the driver's connect cannot be interrupted).
+    std::atomic<bool> stop = false;
     // Tells the waiting window thread that the attempt ended; unset once it
     // no longer waits, so that a late end touches nothing of the window's.
     std::function<void()> wake;
@@ -41,7 +44,8 @@ LoginAttempt::LoginAttempt(const QString &connectionString) : m_state(std::make_
     // Detached: a given-up connect may hang on for up to three time-outs,
     // and the program neither waits for it nor keeps it from ending.
     std::thread([state = m_state]() mutable {
-        const bool opened = OpenConn(state->conn, state->connectionString, state->retryCount);
+        const bool opened =
+            OpenConn(state->conn, state->connectionString, state->retryCount, &state->stop);
         state->failureReason = LastFailureReason();
         {
             const std::lock_guard lock(state->mutex);
@@ -85,6 +89,7 @@ void LoginAttempt::giveUp()
     if (m_state->ended && !m_state->wake)
         return;
     m_state->givenUp = true;
+    m_state->stop = true;
     if (m_state->wake)
         m_state->wake();
     m_state->wake = nullptr;

@@ -11,7 +11,8 @@ namespace fa {
 // server that accepts and then keeps the login waiting holds up neither
 // window. The driver's connect cannot be interrupted, so an attempt the
 // operator gives up on runs to its end unseen, on a connection and a try
-// counter of its own, and leaves nothing of the program's changed.
+// counter of its own, tries no more once given up, and leaves nothing of the
+// program's changed.
 class LoginAttempt
 {
 public:

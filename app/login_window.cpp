@@ -13,6 +13,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QStatusBar>
+#include <algorithm>
 
 namespace fa {
 
@@ -119,6 +120,7 @@ frmLog::frmLog(QWidget *owner) : QDialog(owner)
     m_statusBar->setGeometry(0, height() - 315 / 15, width(), 315 / 15);
     m_panel = new QLabel(QStringLiteral("等待连接数据库"), m_statusBar);
     m_panel->setObjectName(QStringLiteral("Panel1"));
+    m_panel->setWordWrap(true);
     m_statusBar->addWidget(m_panel, 1);
 
     setTabOrder(m_txtServer, m_txtPassword);
@@ -162,11 +164,11 @@ void frmLog::cmdlj_Click()
     // dropped, not carried out after it, but 退出 and the close box give the
     // wait up.
     const InputBlocker blocker(this, m_cmdTc);
-    m_panel->setText(QStringLiteral("正在连接数据库..."));
+    setPanelText(QStringLiteral("正在连接数据库..."));
 
     const QString connectionString = SysConnStrFor(m_txtServer->text(), m_txtPassword->text());
     if (!SysConn) {
-        m_panel->setText(QStringLiteral("连接数据库失败"));
+        setPanelText(QStringLiteral("连接数据库失败"));
         return;
     }
     LoginAttempt attempt(connectionString);
@@ -181,11 +183,28 @@ void frmLog::cmdlj_Click()
     NoteFailureReason(attempt.failureReason());
     SysConn->TakeOver(attempt.connection());
     if (attempt.opened()) {
-        m_panel->setText(QStringLiteral("连接数据库成功！"));
+        setPanelText(QStringLiteral("连接数据库成功！"));
         SysConnStr = connectionString;
     } else {
-        m_panel->setText(QStringLiteral("连接数据库失败"));
+        // The driver's words say why: a wrong password, a server that does
+        // not answer, a missing driver.
+        const QString reason = attempt.failureReason();
+        setPanelText(QStringLiteral("连接数据库失败") +
+                     (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason));
     }
+}
+
+void frmLog::setPanelText(const QString &text)
+{
+    // The window is as tall as its status line needs: a failure's reason
+    // takes lines of its own under the fixed words.
+    constexpr int kHeight = 1350 / 15;
+    constexpr int kBarHeight = 315 / 15;
+    m_panel->setText(text);
+    const int panelHeight = m_panel->heightForWidth(width() - 8);
+    const int barHeight = std::max(kBarHeight, panelHeight + 4);
+    setFixedSize(width(), kHeight - kBarHeight + barHeight);
+    m_statusBar->setGeometry(0, height() - barHeight, width(), barHeight);
 }
 
 void frmLog::cmdTc_Click()
@@ -195,8 +214,10 @@ void frmLog::cmdTc_Click()
 
 void frmLog::done(int result)
 {
-    if (m_attempt)
+    if (m_attempt) {
         m_attempt->giveUp();
+        m_gaveUp = true;
+    }
     QDialog::done(result);
 }
 

@@ -33,6 +33,8 @@ public:
     // The string a verification opens: the template with the server and the
     // catalog KVSYSTEM filled in, and the password appended as typed.
     static QString SysConnStrFor(const QString &server, const QString &password);
+    // True once the operator closed the window while it waited for a server.
+    bool gaveUp() const { return m_gaveUp; }
 
     QLabel *Label1() const { return m_label1; }
     QLineEdit *txtServer() const { return m_txtServer; }
@@ -53,7 +55,10 @@ public slots:
     void cmdTc_Click();
 
 private:
+    void setPanelText(const QString &text);
+
     LoginAttempt *m_attempt = nullptr;
+    bool m_gaveUp = false;
     QLabel *m_label1 = nullptr;
     QLineEdit *m_txtServer = nullptr;
     QLabel *m_label3 = nullptr;

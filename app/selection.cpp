@@ -98,8 +98,9 @@ void frmMain::CmdRefresh_Click()
                     RaiseAppError(kOpenDatabaseError);
                 SysConnStr = JetConnPrefix + SqlText;
             }
-        } else {
-            m_dialogs.login(this);
+        } else if (!m_dialogs.login(this)) {
+            // Given up while it waited: the operator knows, and nothing opens.
+            return;
         }
         if (!SysConn || !OpenConn(*SysConn, SysConnStr))
             RaiseStepError(kOpenDatabaseError);

@@ -28,7 +28,7 @@ public:
     {
         return {};
     }
-    void login(QWidget *) override {}
+    bool login(QWidget *) override { return true; }
 };
 
 // Records the longest time between two paint events of the window.

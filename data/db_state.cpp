@@ -122,7 +122,8 @@ bool OpenConn(Connection &conn, const QString &connectionString)
     return OpenConn(conn, connectionString, RetryCount);
 }
 
-bool OpenConn(Connection &conn, const QString &connectionString, qint32 &retryCount)
+bool OpenConn(Connection &conn, const QString &connectionString, qint32 &retryCount,
+              const std::atomic<bool> *stop)
 {
     lastFailureReason().clear();
     if (connectionString.trimmed().isEmpty())
@@ -135,7 +136,11 @@ bool OpenConn(Connection &conn, const QString &connectionString, qint32 &retryCo
         }))
         return false;
     retryCount = 0;
-    if (!RetryStep(retryCount, [&] { conn.Open(connectionString); }))
+    if (!RetryStep(retryCount, [&] {
+            if (stop && *stop)
+                throw AppError(kProviderFailure, QStringLiteral("已放弃连接。"));
+            conn.Open(connectionString);
+        }))
         return false;
     return conn.State() == adStateOpen;
 }

@@ -3,6 +3,7 @@
 #include "data/connection.h"
 
 #include <QString>
+#include <atomic>
 #include <memory>
 
 namespace fa {
@@ -33,7 +34,10 @@ void ResetDbState();
 bool OpenConn(Connection &conn, const QString &connectionString);
 // The same, counted in a counter of the caller's own: an open on another
 // thread leaves RetryCount to the program's own opens.
-bool OpenConn(Connection &conn, const QString &connectionString, qint32 &retryCount);
+// A stop flag, when given and set, makes every further try fail at once: a
+// login the operator gave up on tries no more.
+bool OpenConn(Connection &conn, const QString &connectionString, qint32 &retryCount,
+              const std::atomic<bool> *stop = nullptr);
 // Opens the recordset on a query text; true when it holds a result. Never
 // throws. Texts without "select" (in any case, anywhere) are never sent.
 bool RunSql(Recordset &rs, const QString &sql, Connection &conn);

@@ -30,7 +30,7 @@ QString FakeDialogs::openFileName(QWidget *, const QString &title, const QString
     return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
 }
 
-void FakeDialogs::login(QWidget *owner)
+bool FakeDialogs::login(QWidget *owner)
 {
     ++logins;
     fa::frmLog window(owner);
@@ -38,6 +38,7 @@ void FakeDialogs::login(QWidget *owner)
     if (!loginScripts.isEmpty())
         loginScripts.takeFirst()(window);
     window.close();
+    return !window.gaveUp();
 }
 
 void verify(fa::frmLog &window, const QString &server, const QString &password)

@@ -43,7 +43,7 @@ public:
     void message(QWidget *parent, const QString &text) override;
     QString openFileName(QWidget *parent, const QString &title, const QString &initialDirectory,
                          const QString &filter) override;
-    void login(QWidget *owner) override;
+    bool login(QWidget *owner) override;
 };
 
 // Types the server and the password into the login window and presses "验证".
