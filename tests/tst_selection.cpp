@@ -1,5 +1,6 @@
 // "刷新" and the cascade it starts: the system database, the account and year
 // lists and the account-year database, on real database files.
+#include "app/login_attempt.h"
 #include "app/login_window.h"
 #include "app/main_window.h"
 #include "data/db_state.h"
@@ -11,7 +12,9 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 using namespace fa;
@@ -305,12 +308,36 @@ private slots:
         QCOMPARE(location(), file);
     }
 
+    // Closed without a login, the window says the system database did not
+    // open; closed while it waited for the server, it was given up and says
+    // nothing more.
+    void sqlServerLoginClosedUnverified_data()
+    {
+        QTest::addColumn<bool>("waiting");
+        QTest::newRow("closed") << false;
+        QTest::newRow("given up while waiting") << true;
+    }
+
     void sqlServerLoginClosedUnverified()
     {
+        QFETCH(bool, waiting);
+        guitest::FakeServer server(m_files->root(), QStringLiteral("pw"));
+        server.createSystemCatalog();
+        QSemaphore answer;
+        server.duringOpen = [&] { answer.tryAcquire(1, 10000); };
+        if (waiting) {
+            m_dialogs.loginScripts << [](frmLog &log) {
+                QTimer::singleShot(50, &log, &frmLog::close);
+                guitest::verify(log, QStringLiteral("SRV01"), QStringLiteral("pw"));
+            };
+        }
         m_window->IsSQL_Click(1);
         refresh();
+        answer.release();
+        QTRY_COMPARE(LoginAttempt::running(), 0);
         QCOMPARE(m_dialogs.logins, 1);
-        QCOMPARE(m_dialogs.messages, QStringList{QStringLiteral("打开数据库错误")});
+        QCOMPARE(m_dialogs.messages,
+                 waiting ? QStringList() : QStringList{QStringLiteral("打开数据库错误")});
         QVERIFY(SysConnStr.isEmpty());
         QVERIFY(!m_window->cmbAcc()->isEnabled());
     }
