@@ -10,6 +10,7 @@
 #include "data/db_state.h"
 #include "data/odbc_provider.h"
 #include "data/provider.h"
+#include "tools/standin/tds_server.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -856,6 +857,190 @@ private slots:
         QFETCH(QString, sqlState);
         QFETCH(qint32, number);
         QCOMPARE(errorNumberForSqlState(sqlState), number);
+    }
+
+    // tds-standin's wire under FreeTDS, with a session double behind it.
+private:
+    struct WireLog
+    {
+        std::mutex mutex;
+        QStringList calls;
+        std::atomic<int> closedBatches{-1};
+        std::atomic<bool> running{false};
+        std::atomic<bool> cancelled{false};
+        void add(const QString &call)
+        {
+            std::lock_guard lock(mutex);
+            calls.append(call);
+        }
+    };
+    class WireSession : public standin::Backend
+    {
+    public:
+        explicit WireSession(WireLog &log) : m_log(log) {}
+        bool use(const QString &catalog, int *number, QString *message) override
+        {
+            *number = 4060;
+            *message = QStringLiteral("Cannot open database \"%1\" requested by the login. The "
+                                      "login failed.")
+                           .arg(catalog);
+            m_catalog = catalog;
+            return catalog != QLatin1String("nosuch");
+        }
+        QString catalog() const override { return m_catalog; }
+        QList<standin::Answer> execute(const QString &batch) override
+        {
+            using standin::Answer;
+            using Type = standin::ColumnType;
+            m_log.add(batch);
+            Answer answer;
+            if (batch == QLatin1String("select types")) {
+                answer.kind = Answer::Rows;
+                answer.columns = {{"i", Type::Int},      {"b", Type::BigInt},
+                                  {"f", Type::Float},    {"t", Type::NVarChar},
+                                  {"m", Type::NVarChar}, {"d", Type::DateTime},
+                                  {"x", Type::Bit}};
+                answer.rows = {{42, 9000000000LL, 2.5, QStringLiteral("固定资产"),
+                                QString(5000, QChar(0x957F)),
+                                QDateTime(QDate(2026, 12, 8), QTime(8, 30, 0, 500)), true},
+                               QVariantList(7)};
+            } else if (batch == QLatin1String("delete from fq")) {
+                answer.kind = Answer::Count;
+                answer.count = 3;
+            } else if (batch == QLatin1String("delete from nosuch")) {
+                answer = {
+                    Answer::Error, {}, {}, -1, 208, 16, QStringLiteral("对象名 'nosuch' 无效。")};
+            } else if (batch == QLatin1String("wait")) {
+                m_log.running = true;
+                for (int i = 0; i < 1000 && !m_log.cancelled; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                answer = {Answer::Error, {}, {}, -1, 3617, 25, QString()};
+            }
+            return {answer};
+        }
+        void beginTransaction() override { setTransaction(true, "begin"); }
+        void commit() override { setTransaction(false, "commit"); }
+        void rollback() override { setTransaction(false, "rollback"); }
+        bool inTransaction() const override { return m_inTransaction; }
+        void cancel() override { m_log.cancelled = true; }
+
+    private:
+        void setTransaction(bool in, const char *call)
+        {
+            m_inTransaction = in;
+            m_log.add(QLatin1String(call));
+        }
+        WireLog &m_log;
+        QString m_catalog;
+        bool m_inTransaction = false;
+    };
+    static std::unique_ptr<standin::TdsServer> wireServer(WireLog &log)
+    {
+        standin::ServerSettings settings;
+        settings.password = QStringLiteral("pw");
+        settings.closed = [&log](int, int batches) { log.closedBatches = batches; };
+        auto server = std::make_unique<standin::TdsServer>(
+            [&log] { return std::make_unique<WireSession>(log); }, settings);
+        QString error;
+        if (!server->listen(0, &error))
+            qFatal("%s", qPrintable(error));
+        return server;
+    }
+    static QString addressOf(const standin::TdsServer &server)
+    {
+        return QStringLiteral("127.0.0.1,%1").arg(server.port());
+    }
+
+private slots:
+    void standinLogin_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("catalog");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("sa with its password") << "pw"
+                                              << "KVSYSTEM" << QString();
+        QTest::newRow("wrong password") << "px"
+                                        << "KVSYSTEM"
+                                        << "Login failed for user 'sa'.";
+        QTest::newRow("catalog not served")
+            << "pw"
+            << "nosuch"
+            << "Cannot open database \"nosuch\" requested by the login.";
+    }
+    void standinLogin()
+    {
+        QFETCH(QString, password);
+        QFETCH(QString, catalog);
+        QFETCH(QString, refusal);
+        WireLog log;
+        const auto server = wireServer(log);
+        Connection conn;
+        try {
+            conn.Open(sqlOledb(addressOf(*server), catalog, password));
+            QVERIFY2(refusal.isEmpty(), "logged in");
+        } catch (const AppError &error) {
+            QVERIFY2(!refusal.isEmpty() && error.description().contains(refusal),
+                     qPrintable(error.description()));
+        }
+    }
+
+    // Each type with its NULL, a count, an error, transactions and an
+    // attention, on one connection; the batches are counted at its end.
+    void standinAnswers()
+    {
+        WireLog log;
+        const auto server = wireServer(log);
+        {
+            Connection conn;
+            conn.Open(sqlOledb(addressOf(*server), "kvdata_001_2026", "pw"));
+            Recordset rs;
+            rs.Open(QStringLiteral("select types"), conn);
+            QCOMPARE(rs.Fields(0).toInt(), 42);
+            QCOMPARE(rs.Fields(1).toLongLong(), 9000000000LL);
+            QCOMPARE(rs.Fields(2).toDouble(), 2.5);
+            QCOMPARE(rs.Fields(3).toString(), QStringLiteral("固定资产"));
+            QCOMPARE(rs.Fields(4).toString(), QString(5000, QChar(0x957F)));
+            QCOMPARE(rs.Fields(5).toDateTime(),
+                     QDateTime(QDate(2026, 12, 8), QTime(8, 30, 0, 500)));
+            QCOMPARE(rs.Fields(6).toBool(), true);
+            rs.MoveNext();
+            for (int i = 0; i < 7; ++i)
+                QVERIFY2(rs.Fields(i).isNull(), qPrintable(rs.FieldName(i)));
+            rs.Close();
+
+            conn.Execute(QStringLiteral("delete from fq"));
+            try {
+                conn.Execute(QStringLiteral("delete from nosuch"));
+                QFAIL("executed");
+            } catch (const AppError &error) {
+                QCOMPARE(error.description(), QStringLiteral("对象名 'nosuch' 无效。"));
+            }
+
+            conn.BeginTrans();
+            conn.Execute(QStringLiteral("delete from fq"));
+            conn.CommitTrans();
+            conn.BeginTrans();
+            conn.RollbackTrans();
+
+            std::atomic<bool> stopped{false};
+            std::thread waiting([&] {
+                try {
+                    conn.Execute(QStringLiteral("wait"));
+                } catch (const AppError &) {
+                    stopped = true;
+                }
+            });
+            QTRY_VERIFY(log.running);
+            conn.Interrupt();
+            waiting.join();
+            QVERIFY(stopped);
+            QVERIFY(log.cancelled);
+            conn.Execute(QStringLiteral("delete from fq"));
+        }
+        QTRY_COMPARE(log.closedBatches, 6);
+        std::lock_guard lock(log.mutex);
+        QCOMPARE(log.calls.mid(3, 3), QStringList({"begin", "delete from fq", "commit"}));
+        QVERIFY(log.calls.mid(6).contains(QLatin1String("rollback")));
     }
 };
 

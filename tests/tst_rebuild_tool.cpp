@@ -668,6 +668,44 @@ private slots:
             QCOMPARE(run.output, QByteArray("change,sDeptNum,sTypeNum,iPeriod,column,old,new\r\n"));
     }
 
+    // SQL Server mode end to end: the command through unixODBC and FreeTDS to
+    // tds-standin, which runs what it is sent on the demo's files. A check
+    // changes nothing; a run rewrites fa_Total, after which a check agrees;
+    // a wrong password is refused.
+    void sqlServerModeThroughTheStandIn()
+    {
+        Demo demo;
+        QProcess server;
+        server.start(qEnvironmentVariable("FATOTAL_BIN_DIR") +
+                         QStringLiteral("/tools/tds-standin" FATOTAL_EXE_SUFFIX),
+                     {"--data", demo.dir.path(), "--password", "pw"});
+        QVERIFY(server.waitForReadyRead(30000));
+        const QString port =
+            QString::fromLatin1(server.readAllStandardOutput()).section(u':', 1).trimmed();
+        const auto stop = qScopeGuard([&] {
+            // A console program under Windows takes no termination request.
+            server.terminate();
+            if (!server.waitForFinished(3000))
+                server.kill();
+            server.waitForFinished();
+        });
+        const QStringList args{
+            "--server", "127.0.0.1," + port, "--password-stdin", "--account", "002", "--year",
+            "2026"};
+        const QString path = demo.ledger("002", "2026");
+        const QByteArray bytes = fileBytes(path);
+
+        const Run check = rebuild(QStringList(args) << "--check", "pw\n");
+        QCOMPARE(check.exitCode, 3);
+        QCOMPARE(fileBytes(path), bytes);
+        QCOMPARE(rebuild(args, "wrong\n").exitCode, 1);
+        QCOMPARE(rebuild(args, "pw\n").exitCode, 0);
+        QVERIFY(fileBytes(path) != bytes);
+        const Run again = rebuild(QStringList(args) << "--check", "pw\n");
+        QCOMPARE(again.exitCode, 0);
+        QCOMPARE(again.output, QByteArray("change,sDeptNum,sTypeNum,iPeriod,column,old,new\r\n"));
+    }
+
     void refusedServerExitsWithOne()
     {
         const Run run =
