@@ -674,6 +674,10 @@ private slots:
     // a wrong password is refused.
     void sqlServerModeThroughTheStandIn()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the command uses Windows' own SQL Server driver, which Wine lacks; the "
+              "stand-in's wire is tried under Wine through FreeTDS in tst_odbc_provider");
+#endif
         Demo demo;
         QProcess server;
         server.start(qEnvironmentVariable("FATOTAL_BIN_DIR") +
