@@ -242,8 +242,10 @@ private slots:
         int ticksWhileHeld = 0;
         QTimer clock;
         connect(&clock, &QTimer::timeout, &window, [&] {
-            if (holding && ++ticksWhileHeld == 3)
+            if (holding && ++ticksWhileHeld == 3) {
+                clock.stop();
                 QTest::mouseClick(window.cmdTc(), Qt::LeftButton);
+            }
         });
         clock.start(5);
         // Refused once the server answers: given up, it tries no more.
