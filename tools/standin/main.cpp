@@ -38,7 +38,9 @@ int usageError(const QString &problem)
 class EngineBackend : public standin::Backend
 {
 public:
-    explicit EngineBackend(const standin::Catalogs &catalogs) : m_session(catalogs) {}
+    EngineBackend(const standin::Catalogs &catalogs, int failingBatch)
+        : m_session(catalogs), m_failingBatch(failingBatch)
+    {}
     bool use(const QString &catalog, int *number, QString *message) override
     {
         return m_session.use(catalog, number, message);
@@ -46,6 +48,15 @@ public:
     QString catalog() const override { return m_session.catalog(); }
     QList<standin::Answer> execute(const QString &batch) override
     {
+        // A failure where a test wants one: from that batch on, each is
+        // refused unrun, so that no retry gets past it.
+        if (m_failingBatch > 0 && ++m_batches >= m_failingBatch) {
+            standin::Answer refused;
+            refused.kind = standin::Answer::Error;
+            refused.number = 50000;
+            refused.message = QStringLiteral("Batch %1 refused by --fail-batch.").arg(m_batches);
+            return {refused};
+        }
         return m_session.execute(batch);
     }
     void beginTransaction() override { m_session.beginTransaction(); }
@@ -56,6 +67,8 @@ public:
 
 private:
     standin::Session m_session;
+    int m_failingBatch = 0;
+    int m_batches = 0;
 };
 
 } // namespace
@@ -86,7 +99,12 @@ int main(int argc, char *argv[])
         QStringLiteral("stats"),
         QStringLiteral("When a connection closes, print \"connection N: B batches\", B being "
                        "the SQL batch messages it sent."));
-    parser.addOptions({dataOption, portOption, passwordOption, statsOption});
+    const QCommandLineOption failOption(
+        QStringLiteral("fail-batch"),
+        QStringLiteral("For tests: refuse the n-th and every later SQL batch of each "
+                       "connection with error 50000, unrun."),
+        QStringLiteral("n"));
+    parser.addOptions({dataOption, portOption, passwordOption, statsOption, failOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
@@ -102,6 +120,11 @@ int main(int argc, char *argv[])
     const uint port = parser.isSet(portOption) ? parser.value(portOption).toUInt(&portOk) : 0;
     if (!portOk || port > 65535)
         return usageError(QStringLiteral("--port takes a number from 0 to 65535"));
+
+    bool failOk = true;
+    const int failingBatch = parser.isSet(failOption) ? parser.value(failOption).toInt(&failOk) : 0;
+    if (!failOk || failingBatch < 0)
+        return usageError(QStringLiteral("--fail-batch takes a positive number"));
 
     standin::Catalogs catalogs;
     QString error;
@@ -125,8 +148,11 @@ int main(int argc, char *argv[])
             printOut(QStringLiteral("connection %1: %2 batches").arg(connection).arg(batches));
         };
     }
-    standin::TdsServer server([&catalogs] { return std::make_unique<EngineBackend>(catalogs); },
-                              std::move(settings));
+    standin::TdsServer server(
+        [&catalogs, failingBatch] {
+            return std::make_unique<EngineBackend>(catalogs, failingBatch);
+        },
+        std::move(settings));
     if (!server.listen(quint16(port), &error)) {
         std::fputs(qPrintable(QStringLiteral("tds-standin: %1\n").arg(error)), stderr);
         return 1;
