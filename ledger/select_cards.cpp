@@ -13,10 +13,11 @@ QString SelectCardsStatement(qint32 period, int kind)
     if (kind < Additions) {
         // The state of every card at one point in time: per card number the
         // record with the greatest id among those entered, moved and disposed
-        // before it. Record ids are text in the file database and are ordered
-        // by their numeric value there.
+        // before it. Record ids are text and are ordered by their numeric
+        // value: a text Max would put record "9" after record "10". On SQL
+        // Server the cast keeps an int column as it is.
         const QString id = IsAccess ? QStringLiteral("CStr(Max(Val([sCardID])))")
-                                    : QStringLiteral("Max([sCardID])");
+                                    : QStringLiteral("Max(cast([sCardID] as int))");
         const QString bound = kind == MonthOpening
                                   ? QStringLiteral("<") + DateLiteral(Periods[period].BeginDate)
                                   : QStringLiteral("<=") + DateLiteral(Periods[period].EndDate);

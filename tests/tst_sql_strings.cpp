@@ -145,10 +145,10 @@ private slots:
             << fq + "CStr(Max(Val([sCardID]))) From fa_Cards" + state.arg("<#{B}#");
         QTest::newRow("select 1, server")
             << false << Select << 5 << 5 << 1
-            << fq + "Max([sCardID]) From fa_Cards" + state.arg("<'{B}'");
+            << fq + "Max(cast([sCardID] as int)) From fa_Cards" + state.arg("<'{B}'");
         QTest::newRow("select 2, server")
             << false << Select << 5 << 5 << 2
-            << fq + "Max([sCardID]) From fa_Cards Where dInputDate<='{E}'  And "
+            << fq + "Max(cast([sCardID] as int)) From fa_Cards Where dInputDate<='{E}'  And "
                     "(dTransDate<='{E}' Or dTransDate Is Null ) And (dDisposeDate<='{E}' Or "
                     "dDisposeDate Is Null) GROUP BY sCardNum";
         QTest::newRow("select 2, file")

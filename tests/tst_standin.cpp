@@ -45,11 +45,6 @@ QStringList stepStatements(int period, int kind)
                                                                           : int(fa::PeriodClosing)),
         fa::PeriodSumsStatement(period, kind), fa::FoldSumsStatement(period, kind)};
     all.removeAll(QString());
-    // Both modes pick a card's record by Max of its text id here: the file
-    // database's numeric Max is the file mode's own (the demo's ids are not
-    // of one width, so the two differ).
-    all.replaceInStrings(QStringLiteral("CStr(Max(Val([sCardID])))"),
-                         QStringLiteral("Max([sCardID])"));
     return all;
 }
 

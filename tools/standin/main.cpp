@@ -7,15 +7,20 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <condition_variable>
 #include <cstdio>
+#include <iostream>
 #include <mutex>
+#include <string>
+#include <thread>
 
 namespace {
 
 constexpr int kUsage = 2;
 
 const char *const kUsageLine =
-    "usage: tds-standin --data <dir> [--port <n>] [--password <pw>] [--stats]";
+    "usage: tds-standin --data <dir> [--port <n>] [--password <pw>] [--stats] "
+    "[--fail-batch <n>] [--pause-batch <n>]";
 
 void printOut(const QString &line)
 {
@@ -34,12 +39,39 @@ int usageError(const QString &problem)
     return kUsage;
 }
 
+// Where a test wants a run to stop or wait: from batch `failing` on, each
+// batch of a connection is refused unrun, so that no retry gets past it; the
+// first connection to reach batch `pausing` holds it, announced on standard
+// output, until a line comes on standard input or the client cancels it or
+// goes away.
+struct Faults
+{
+    int failing = 0;
+    int pausing = 0;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool pauseTaken = false;
+    bool resumed = false;
+
+    void waitForInput()
+    {
+        std::thread([this] {
+            std::string line;
+            std::getline(std::cin, line);
+            std::lock_guard lock(mutex);
+            resumed = true;
+            wake.notify_all();
+        }).detach();
+    }
+};
+
 // The engine's session behind the listener's seam.
 class EngineBackend : public standin::Backend
 {
 public:
-    EngineBackend(const standin::Catalogs &catalogs, int failingBatch)
-        : m_session(catalogs), m_failingBatch(failingBatch)
+    EngineBackend(const standin::Catalogs &catalogs, Faults &faults)
+        : m_session(catalogs), m_faults(faults)
     {}
     bool use(const QString &catalog, int *number, QString *message) override
     {
@@ -48,27 +80,55 @@ public:
     QString catalog() const override { return m_session.catalog(); }
     QList<standin::Answer> execute(const QString &batch) override
     {
-        // A failure where a test wants one: from that batch on, each is
-        // refused unrun, so that no retry gets past it.
-        if (m_failingBatch > 0 && ++m_batches >= m_failingBatch) {
-            standin::Answer refused;
-            refused.kind = standin::Answer::Error;
-            refused.number = 50000;
-            refused.message = QStringLiteral("Batch %1 refused by --fail-batch.").arg(m_batches);
-            return {refused};
-        }
+        ++m_batches;
+        if (m_faults.failing > 0 && m_batches >= m_faults.failing)
+            return {
+                refusal(50000, QStringLiteral("Batch %1 refused by --fail-batch.").arg(m_batches))};
+        if (m_batches == m_faults.pausing && !pause())
+            return {refusal(3617, QStringLiteral("The query was cancelled."))};
         return m_session.execute(batch);
     }
     void beginTransaction() override { m_session.beginTransaction(); }
     void commit() override { m_session.commit(); }
     void rollback() override { m_session.rollback(); }
     bool inTransaction() const override { return m_session.inTransaction(); }
-    void cancel() override { m_session.cancel(); }
+    void cancel() override
+    {
+        {
+            std::lock_guard lock(m_faults.mutex);
+            m_cancelled = true;
+            m_faults.wake.notify_all();
+        }
+        m_session.cancel();
+    }
 
 private:
+    static standin::Answer refusal(int number, const QString &message)
+    {
+        standin::Answer refused;
+        refused.kind = standin::Answer::Error;
+        refused.number = number;
+        refused.message = message;
+        return refused;
+    }
+
+    // False when the client cancelled the batch while it was held.
+    bool pause()
+    {
+        std::unique_lock lock(m_faults.mutex);
+        if (m_faults.pauseTaken)
+            return true;
+        m_faults.pauseTaken = true;
+        m_cancelled = false;
+        printOut(QStringLiteral("paused at batch %1").arg(m_batches));
+        m_faults.wake.wait(lock, [this] { return m_faults.resumed || m_cancelled; });
+        return !m_cancelled;
+    }
+
     standin::Session m_session;
-    int m_failingBatch = 0;
+    Faults &m_faults;
     int m_batches = 0;
+    bool m_cancelled = false; // guarded by the faults' mutex
 };
 
 } // namespace
@@ -104,7 +164,14 @@ int main(int argc, char *argv[])
         QStringLiteral("For tests: refuse the n-th and every later SQL batch of each "
                        "connection with error 50000, unrun."),
         QStringLiteral("n"));
-    parser.addOptions({dataOption, portOption, passwordOption, statsOption, failOption});
+    const QCommandLineOption pauseOption(
+        QStringLiteral("pause-batch"),
+        QStringLiteral("For tests: hold the n-th SQL batch of the first connection that sends "
+                       "that many, print \"paused at batch N\", and run it once a line comes on "
+                       "standard input (a cancel or a closed connection ends it unrun)."),
+        QStringLiteral("n"));
+    parser.addOptions(
+        {dataOption, portOption, passwordOption, statsOption, failOption, pauseOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
@@ -121,10 +188,17 @@ int main(int argc, char *argv[])
     if (!portOk || port > 65535)
         return usageError(QStringLiteral("--port takes a number from 0 to 65535"));
 
-    bool failOk = true;
-    const int failingBatch = parser.isSet(failOption) ? parser.value(failOption).toInt(&failOk) : 0;
-    if (!failOk || failingBatch < 0)
-        return usageError(QStringLiteral("--fail-batch takes a positive number"));
+    static Faults faults; // the input thread outlives main()
+    for (const auto &[option, value] :
+         {std::pair{&failOption, &faults.failing}, std::pair{&pauseOption, &faults.pausing}}) {
+        bool ok = true;
+        *value = parser.isSet(*option) ? parser.value(*option).toInt(&ok) : 0;
+        if (!ok || *value < 0)
+            return usageError(
+                QStringLiteral("--%1 takes a positive number").arg(option->names().first()));
+    }
+    if (faults.pausing > 0)
+        faults.waitForInput();
 
     standin::Catalogs catalogs;
     QString error;
@@ -149,9 +223,7 @@ int main(int argc, char *argv[])
         };
     }
     standin::TdsServer server(
-        [&catalogs, failingBatch] {
-            return std::make_unique<EngineBackend>(catalogs, failingBatch);
-        },
+        [&catalogs] { return std::make_unique<EngineBackend>(catalogs, faults); },
         std::move(settings));
     if (!server.listen(quint16(port), &error)) {
         std::fputs(qPrintable(QStringLiteral("tds-standin: %1\n").arg(error)), stderr);
