@@ -1,9 +1,9 @@
 // The SQL Server provider without a SQL Server: the translation of the
 // login window's connection string for each driver, what FreeTDS really puts
-// on the wire (caught by a listener that plays the first two steps of a
-// server's part), refused connections and the numbering of errors. The
-// Windows build talks to the stand-in through FreeTDS as well: Wine hands
-// ODBC calls to the host's driver manager.
+// on the wire (caught by tds-standin's listener with a session double behind
+// it), refused connections and the numbering of errors. The Windows build
+// talks to the stand-in through FreeTDS as well: Wine hands ODBC calls to the
+// host's driver manager.
 
 #include "data/app_error.h"
 #include "data/conn_strings.h"
@@ -11,6 +11,7 @@
 #include "data/odbc_provider.h"
 #include "data/provider.h"
 #include "tools/standin/tds_server.h"
+#include "tools/standin/tds_wire.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -19,45 +20,11 @@
 #include <mutex>
 #include <thread>
 
-#ifdef Q_OS_WIN
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
 using namespace fa;
+using standin::Answer;
+using Answers = QList<Answer>;
 
 namespace {
-
-// The few socket calls that Winsock names otherwise.
-#ifdef Q_OS_WIN
-constexpr int MSG_NOSIGNAL = 0; // Winsock raises no signal
-int closeSocket(int socket)
-{
-    return ::closesocket(SOCKET(socket));
-}
-// Waits up to `timeoutMs` for input on a socket; > 0 when there is some.
-int waitForInput(int socket, int timeoutMs)
-{
-    pollfd waiting{SOCKET(socket), POLLIN, 0};
-    return ::WSAPoll(&waiting, 1, timeoutMs);
-}
-#else
-int closeSocket(int socket)
-{
-    return ::close(socket);
-}
-int waitForInput(int socket, int timeoutMs)
-{
-    pollfd waiting{socket, POLLIN, 0};
-    return ::poll(&waiting, 1, timeoutMs);
-}
-#endif
 
 QString sqlOledb(const QString &server, const QString &database, const QString &password)
 {
@@ -67,344 +34,160 @@ QString sqlOledb(const QString &server, const QString &database, const QString &
            password;
 }
 
-// What a client put in its login packet.
-struct Login
+// A result of two columns, "id" (int) and "name" (nvarchar); a null QVariant
+// stands for NULL.
+Answer idsAndNames(const QList<QVariantList> &rows)
 {
-    QString user;
-    QString password;
-    QString server;
-    QString database;
-};
-
-// Pieces of the server's answers (TDS 7.4 tokens).
-namespace tds {
-
-QByteArray le16(quint16 v)
-{
-    QByteArray bytes(2, 0);
-    bytes[0] = char(v & 0xFF);
-    bytes[1] = char(v >> 8);
-    return bytes;
+    Answer answer;
+    answer.kind = Answer::Rows;
+    answer.columns = {{"id", standin::ColumnType::Int}, {"name", standin::ColumnType::NVarChar}};
+    answer.rows = rows;
+    return answer;
 }
-QByteArray le32(quint32 v)
+Answer rowCount(qint64 count)
 {
-    return le16(quint16(v & 0xFFFF)) + le16(quint16(v >> 16));
+    Answer answer;
+    answer.kind = Answer::Count;
+    answer.count = count;
+    return answer;
 }
-QByteArray ucs2(const QString &text)
+Answer sqlError(int number, const QString &message, int severity = 16)
 {
-    return QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
-}
-// Text with a one-byte length in characters.
-QByteArray bText(const QString &text)
-{
-    return char(text.size()) + ucs2(text);
+    Answer answer;
+    answer.kind = Answer::Error;
+    answer.number = number;
+    answer.severity = severity;
+    answer.message = message;
+    return answer;
 }
 
-enum : quint16 { DoneMore = 0x1, DoneError = 0x2, DoneCount = 0x10, DoneAttention = 0x20 };
-
-QByteArray done(quint16 status = 0, quint32 rows = 0)
-{
-    return QByteArray(1, char(0xFD)) + le16(status) + le16(0xC1) + le32(rows) + le32(0);
-}
-
-QByteArray error(quint32 number, const QString &message)
-{
-    const QByteArray body = le32(number) + char(1) + char(16) + le16(quint16(message.size())) +
-                            ucs2(message) + bText(QStringLiteral("srv")) + bText(QString()) +
-                            le32(1);
-    return char(0xAA) + le16(quint16(body.size())) + body + done(DoneError);
-}
-
-// A result of two nullable columns, "id" (int) and "name" (nvarchar); a null
-// QVariant stands for NULL.
-QByteArray rows(const QList<std::pair<QVariant, QVariant>> &values)
-{
-    QByteArray out(1, char(0x81));
-    out += le16(2);
-    out += le32(0) + le16(1) + char(0x26) + char(4) + bText(QStringLiteral("id"));
-    out += le32(0) + le16(1) + char(0xE7) + le16(200) + QByteArray("\x04\x08\xD0\x00\x34", 5) +
-           bText(QStringLiteral("name"));
-    for (const auto &[id, name] : values) {
-        out += char(0xD1);
-        out += id.isNull() ? QByteArray(1, 0) : char(4) + le32(quint32(id.toInt()));
-        out += name.isNull() ? le16(0xFFFF)
-                             : le16(quint16(name.toString().size() * 2)) + ucs2(name.toString());
-    }
-    return out + done(DoneCount, quint32(values.size()));
-}
-
-// A result of one column "v" of the given type with one value.
-QByteArray value(const QByteArray &typeInfo, const QByteArray &data)
-{
-    return char(0x81) + le16(1) + le32(0) + le16(1) + typeInfo + bText(QStringLiteral("v")) +
-           char(0xD1) + data + done(DoneCount, 1);
-}
-
-} // namespace tds
-
-// A stand-in for SQL Server on a free local port, enough for FreeTDS: it
-// declines encryption, so that the login packet comes in clear, and records
-// it. With logins accepted it answers every batch through `answer`; else it
-// drops the connection after the login packet, as a server that refuses it.
-// It can also play the SQL Server Browser, which tells a client the port of
-// a named instance.
-class FakeServer
+// tds-standin's listener on a free local port with a session double behind
+// it: each batch is answered through onBatch(), and the logins, batches,
+// transaction requests and sessions that reach it are recorded. Any password
+// logs in unless one is given.
+class Standin
 {
 public:
-    explicit FakeServer(bool acceptLogins) : m_acceptLogins(acceptLogins)
+    using Answering = std::function<Answers(const QString &batch)>;
+
+    explicit Standin(const std::optional<QString> &password = std::nullopt)
     {
-#ifdef Q_OS_WIN
-        WSADATA winsock;
-        WSAStartup(MAKEWORD(2, 2), &winsock);
-#endif
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(m_listener, 8);
-        socklen_t length = sizeof address;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_listenThread = std::thread([this] { listen(); });
-    }
-    ~FakeServer()
-    {
-        m_stop = true;
-        m_listenThread.join();
-        for (std::thread &thread : m_threads)
-            thread.join();
-        closeSocket(m_listener);
-        if (m_browserThread.joinable())
-            m_browserThread.join();
-        if (m_browser >= 0)
-            closeSocket(m_browser);
+        standin::ServerSettings settings;
+        settings.password = password;
+        settings.loggingIn = [this](const standin::tds::LoginRequest &login) {
+            std::lock_guard lock(m_mutex);
+            m_logins.append(login);
+        };
+        settings.closed = [this](int, int batches) {
+            closedBatches = batches;
+            ++closed;
+        };
+        m_server = std::make_unique<standin::TdsServer>(
+            [this] { return std::make_unique<Session>(*this); }, settings);
+        QString error;
+        if (!m_server->listen(0, &error))
+            qFatal("%s", qPrintable(error));
     }
 
-    // Answers the Browser's question for `instance` (on UDP port 1434 of the
-    // loopback address) with this server's port; false when that port is taken.
+    QString server() const { return QStringLiteral("127.0.0.1,%1").arg(m_server->port()); }
     bool serveInstance(const QString &instance)
     {
-        m_browser = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(1434);
-        if (::bind(m_browser, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-            return false;
-        const QByteArray info = QStringLiteral("ServerName;fake;InstanceName;%1;IsClustered;No;"
-                                               "Version;16.0.1000.6;tcp;%2;;")
-                                    .arg(instance)
-                                    .arg(m_port)
-                                    .toUtf8();
-        const QByteArray answer = char(5) + tds::le16(quint16(info.size())) + info;
-        m_browserThread = std::thread([this, answer] {
-            while (!m_stop) {
-                if (waitForInput(m_browser, 50) <= 0)
-                    continue;
-                char request[512];
-                sockaddr_in from{};
-                socklen_t length = sizeof from;
-                const ssize_t got = ::recvfrom(m_browser, request, sizeof request, 0,
-                                               reinterpret_cast<sockaddr *>(&from), &length);
-                if (got < 2 || request[0] != 4)
-                    continue;
-                {
-                    std::lock_guard lock(m_mutex);
-                    // The name comes with its terminating NUL.
-                    m_instancesAsked.append(QString::fromUtf8(request + 1, got - 2));
-                }
-                ::sendto(m_browser, answer.constData(), size_t(answer.size()), 0,
-                         reinterpret_cast<sockaddr *>(&from), length);
-            }
-        });
-        return true;
+        QString error;
+        return m_server->serveInstance(instance, &error);
     }
-    QStringList instancesAsked() const
+    void onBatch(Answering answering)
     {
         std::lock_guard lock(m_mutex);
-        return m_instancesAsked;
+        m_answering = std::move(answering);
     }
-
-    // The answer to a batch; by default a plain "done".
-    std::function<QByteArray(const QString &sql)> answer = [](const QString &) {
-        return tds::done();
-    };
-
-    QString server() const
+    // Tokens that answer every batch unrecorded, for the types Answer has
+    // none of.
+    void onBatchTokens(const QByteArray &tokens)
     {
-        return QStringLiteral("127.0.0.1,%1").arg(m_port);
+        std::lock_guard lock(m_mutex);
+        m_tokens = tokens;
     }
-    int connections() const
-    {
-        return m_connections;
-    }
-    // Connections the client has not closed yet.
-    int openConnections() const
-    {
-        return m_open;
-    }
-    QList<Login> logins() const
+    QList<standin::tds::LoginRequest> logins() const
     {
         std::lock_guard lock(m_mutex);
         return m_logins;
     }
-    QStringList batches() const
+    // Batches and transaction requests ("begin", "commit", "rollback").
+    QStringList calls() const
     {
         std::lock_guard lock(m_mutex);
-        return m_batches;
+        return m_calls;
     }
     int batchesContaining(const QString &text) const
     {
-        return int(batches().filter(text, Qt::CaseInsensitive).size());
+        return int(calls().filter(text, Qt::CaseInsensitive).size());
     }
+    // Sessions whose connection has not closed yet.
+    int openSessions() const { return m_open; }
+
+    std::atomic<int> closed{0};
+    std::atomic<int> closedBatches{-1}; // of the last connection closed
+    std::atomic<bool> cancelled{false};
 
 private:
-    void listen()
+    class Session : public standin::Backend
     {
-        while (!m_stop) {
-            if (waitForInput(m_listener, 50) <= 0)
-                continue;
-            const int client = ::accept(m_listener, nullptr, nullptr);
-            if (client < 0)
-                continue;
-            ++m_connections;
-            ++m_open;
-            std::lock_guard lock(m_mutex);
-            m_threads.emplace_back([this, client] {
-                serve(client);
-                closeSocket(client);
-                --m_open;
-            });
-        }
-    }
-
-    // Waits for input while the server runs; false when the client left or
-    // the server stops.
-    bool readExactly(int socket, char *into, qsizetype count)
-    {
-        while (count > 0) {
-            const int ready = waitForInput(socket, 50);
-            if (m_stop)
-                return false;
-            if (ready <= 0)
-                continue;
-            const ssize_t got = ::recv(socket, into, size_t(count), 0);
-            if (got <= 0)
-                return false;
-            into += got;
-            count -= got;
-        }
-        return true;
-    }
-
-    // One message, which may span several packets.
-    bool readMessage(int socket, int &type, QByteArray &body)
-    {
-        body.clear();
-        for (;;) {
-            char header[8];
-            if (!readExactly(socket, header, 8))
-                return false;
-            type = quint8(header[0]);
-            const int length = (quint8(header[2]) << 8) | quint8(header[3]);
-            if (length < 8)
-                return false;
-            QByteArray part(length - 8, 0);
-            if (!readExactly(socket, part.data(), part.size()))
-                return false;
-            body += part;
-            if (header[1] & 1)
-                return true;
-        }
-    }
-
-    static void send(int socket, const QByteArray &tokens)
-    {
-        QByteArray packet("\x04\x01\x00\x00\x00\x00\x01\x00", 8);
-        packet += tokens;
-        packet[2] = char(packet.size() >> 8);
-        packet[3] = char(packet.size() & 0xFF);
-        ::send(socket, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL);
-    }
-
-    static QString loginField(const QByteArray &body, int index, bool scrambled)
-    {
-        const auto at = [&body](int offset) {
-            return quint16(quint8(body[offset]) | (quint8(body[offset + 1]) << 8));
-        };
-        QByteArray raw = body.mid(at(36 + 4 * index), 2 * at(38 + 4 * index));
-        if (scrambled) {
-            for (char &c : raw) {
-                const quint8 b = quint8(c) ^ 0xA5;
-                c = char(quint8((b << 4) | (b >> 4)));
-            }
-        }
-        return QString::fromUtf16(reinterpret_cast<const char16_t *>(raw.constData()),
-                                  raw.size() / 2);
-    }
-
-    void serve(int socket)
-    {
-        int type = 0;
-        QByteArray body;
-        if (!readMessage(socket, type, body) || type != 0x12)
-            return;
-        // Options VERSION and ENCRYPTION, then their data; encryption 2:
-        // not supported.
-        send(socket, QByteArray("\x00\x00\x0B\x00\x06\x01\x00\x11\x00\x01\xFF"
-                                "\x0F\x00\x07\xD0\x00\x00\x02",
-                                18));
-        if (!readMessage(socket, type, body) || type != 0x10 || body.size() < 36 + 9 * 4)
-            return;
+    public:
+        explicit Session(Standin &standin) : m_standin(standin) { ++standin.m_open; }
+        ~Session() override { --m_standin.m_open; }
+        bool use(const QString &catalog, int *number, QString *message) override
         {
-            std::lock_guard lock(m_mutex);
-            m_logins.append(Login{loginField(body, 1, false), loginField(body, 2, true),
-                                  loginField(body, 4, false), loginField(body, 8, false)});
+            *number = 4060;
+            *message = QStringLiteral("Cannot open database \"%1\" requested by the login. The "
+                                      "login failed.")
+                           .arg(catalog);
+            m_catalog = catalog;
+            return catalog != QLatin1String("nosuch");
         }
-        if (!m_acceptLogins)
-            return;
-        const QByteArray ack = char(1) + QByteArray("\x74\x00\x00\x04", 4) +
-                               tds::bText(QStringLiteral("Fake")) + tds::le32(0x0F);
-        const QByteArray database =
-            char(1) + tds::bText(loginField(body, 8, false)) + tds::bText(QStringLiteral("master"));
-        send(socket, char(0xAD) + tds::le16(quint16(ack.size())) + ack + char(0xE3) +
-                         tds::le16(quint16(database.size())) + database + tds::done());
-        while (readMessage(socket, type, body)) {
-            if (type == 0x06) { // attention: the client cancels
-                send(socket, tds::done(tds::DoneAttention));
-                continue;
-            }
-            QString sql;
-            if (type == 0x01 && body.size() >= 4) {
-                // ALL_HEADERS first, led by its own length.
-                const int headers = quint8(body[0]) | (quint8(body[1]) << 8);
-                const QByteArray text = body.mid(headers);
-                sql = QString::fromUtf16(reinterpret_cast<const char16_t *>(text.constData()),
-                                         text.size() / 2);
-            }
-            {
-                std::lock_guard lock(m_mutex);
-                m_batches.append(sql);
-            }
-            send(socket, answer(sql));
+        QString catalog() const override { return m_catalog; }
+        Answers execute(const QString &batch) override
+        {
+            const Answering answering = m_standin.record(batch);
+            return answering ? answering(batch) : Answers();
         }
+        QByteArray tokens(const QString &) override
+        {
+            std::lock_guard lock(m_standin.m_mutex);
+            return m_standin.m_tokens;
+        }
+        void beginTransaction() override { setTransaction(true, "begin"); }
+        void commit() override { setTransaction(false, "commit"); }
+        void rollback() override { setTransaction(false, "rollback"); }
+        bool inTransaction() const override { return m_inTransaction; }
+        void cancel() override { m_standin.cancelled = true; }
+
+    private:
+        void setTransaction(bool in, const char *call)
+        {
+            m_inTransaction = in;
+            m_standin.record(QLatin1String(call));
+        }
+        Standin &m_standin;
+        QString m_catalog;
+        bool m_inTransaction = false;
+    };
+
+    // Records a call; what answers a batch.
+    Answering record(const QString &call)
+    {
+        std::lock_guard lock(m_mutex);
+        m_calls.append(call);
+        return m_answering;
     }
 
-    bool m_acceptLogins;
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_connections{0};
-    std::atomic<int> m_open{0};
-    int m_browser = -1;
-    std::thread m_browserThread;
-    QStringList m_instancesAsked;
     mutable std::mutex m_mutex;
-    QList<Login> m_logins;
-    QStringList m_batches;
-    std::thread m_listenThread;
-    std::vector<std::thread> m_threads;
+    Answering m_answering;
+    QByteArray m_tokens;
+    QList<standin::tds::LoginRequest> m_logins;
+    QStringList m_calls;
+    std::atomic<int> m_open{0};
+    // Last: stopped first, while what its threads use is still there.
+    std::unique_ptr<standin::TdsServer> m_server;
 };
 
 } // namespace
@@ -574,19 +357,20 @@ private slots:
     }
 
     // The values arrive at the server exactly as typed, on the port given
-    // with the server name, and OpenConn tries three times.
+    // with the server name, and OpenConn tries three times when the server
+    // refuses the login.
     void valuesArriveIntactOnTheGivenPort()
     {
-        FakeServer catcher(false);
+        Standin catcher(QStringLiteral("another password"));
         const QString password = QStringLiteral("p;w=d{x}}y 口令}");
 
         QVERIFY(!OpenConn(*SysConn, sqlOledb(catcher.server(), "KVSYSTEM", password)));
         QCOMPARE(SysConn->State(), adStateClosed);
         QCOMPARE(RetryCount, 3);
 
-        QTRY_COMPARE(catcher.logins().size(), 3);
-        QCOMPARE(catcher.connections(), 3);
-        for (const Login &login : catcher.logins()) {
+        QTRY_COMPARE(catcher.closed, 3);
+        QCOMPARE(catcher.logins().size(), 3);
+        for (const standin::tds::LoginRequest &login : catcher.logins()) {
             QCOMPARE(login.user, QStringLiteral("sa"));
             QCOMPARE(login.password, password);
             QCOMPARE(login.database, QStringLiteral("KVSYSTEM"));
@@ -596,7 +380,8 @@ private slots:
 
     // Server names, databases and passwords holding ".dsn" (once taken for a
     // file DSN) log in like any other: "%1" stands for the stand-in's
-    // "127.0.0.1,port"; a named instance is found through the Browser.
+    // "127.0.0.1,port"; a named instance is found through the Browser, which
+    // answers for that name only.
     void dsnInNamesLogsIn_data()
     {
         QTest::addColumn<QString>("server");
@@ -609,7 +394,7 @@ private slots:
         QFETCH(QString, server);
         QFETCH(QString, password);
         const QString database = QStringLiteral("fa.dsn");
-        FakeServer fake(true);
+        Standin fake;
         const QString instance = server.section(QLatin1Char('\\'), 1);
         if (!instance.isEmpty() && !fake.serveInstance(instance))
             QSKIP("UDP port 1434 is taken on this machine");
@@ -619,8 +404,6 @@ private slots:
         QCOMPARE(fake.logins().size(), 1);
         QCOMPARE(fake.logins().first().database, database);
         QCOMPARE(fake.logins().first().password, password);
-        if (!instance.isEmpty())
-            QCOMPARE(fake.instancesAsked().value(0), instance);
     }
 
     void refusedConnectionFailsFastAfterThreeTries()
@@ -684,10 +467,10 @@ private slots:
         QFETCH(int, serverError);
         QFETCH(QString, message);
         QFETCH(qint32, number);
-        FakeServer server(true);
-        server.answer = [&](const QString &text) {
-            return text == sql ? tds::error(quint32(serverError), message) : tds::done();
-        };
+        Standin server;
+        server.onBatch([&](const QString &text) {
+            return text == sql ? Answers{sqlError(serverError, message)} : Answers();
+        });
         QVERIFY(OpenConn(*AccConn, sqlOledb(server.server(), "kvdata_001_2002", "pw")));
         try {
             AccConn->Execute(sql);
@@ -703,17 +486,15 @@ private slots:
 
     void rowsArriveInOrderWithNulls()
     {
-        FakeServer server(true);
-        server.answer = [](const QString &sql) {
-            if (sql.startsWith(QLatin1String("select")))
-                return tds::rows(
-                    {{1, QStringLiteral("固定资产")}, {QVariant(), "b"}, {3, QVariant()}});
-            return tds::done();
-        };
+        Standin server;
+        server.onBatch([](const QString &) {
+            return Answers{
+                idsAndNames({{1, QStringLiteral("固定资产")}, {QVariant(), "b"}, {3, QVariant()}})};
+        });
         QVERIFY(OpenConn(*SysConn, sqlOledb(server.server(), "KVSYSTEM", "pw")));
         const QString sql = QStringLiteral("select id, name from t where name <> N'资产'");
         QVERIFY(RunSql(*WorkRs, sql, *SysConn));
-        QCOMPARE(server.batches().filter(sql).size(), 1);
+        QCOMPARE(server.calls().filter(sql).size(), 1);
         QCOMPARE(WorkRs->Fields(QStringLiteral("id")).toInt(), 1);
         QCOMPARE(WorkRs->Fields(QStringLiteral("name")).toString(), QStringLiteral("固定资产"));
         WorkRs->MoveNext();
@@ -726,32 +507,39 @@ private slots:
         QVERIFY(WorkRs->Eof());
     }
 
-    // Numbers and dates arrive as numbers and dates, server text as Unicode.
+    // Types as a SQL Server sends them (little-endian hex), money, decimal
+    // and varchar among them, which Answer cannot name: numbers and dates
+    // arrive as numbers and dates, text in the server's code page as Unicode.
     void valuesOfEachType_data()
     {
         QTest::addColumn<QByteArray>("typeInfo");
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QVariant>("expected");
-        const QByteArray day = tds::le32(quint32(QDate(1900, 1, 1).daysTo(QDate(2002, 5, 31))));
-        QTest::newRow("money") << QByteArray("\x6E\x08", 2)
-                               << char(8) + tds::le32(0) + tds::le32(123450) << QVariant(12.345);
+        // Ten-thousandths, the high half first.
+        QTest::newRow("money") << QByteArray("6e 08") << QByteArray("08 00000000 3ae20100")
+                               << QVariant(12.345);
+        // Sign 0: negative.
         QTest::newRow("decimal(18,2)")
-            << QByteArray("\x6A\x09\x12\x02", 4)
-            << QByteArray("\x09\x00", 2) + tds::le32(1234567) + tds::le32(0) << QVariant(-12345.67);
-        QTest::newRow("datetime") << QByteArray("\x6F\x08", 2)
-                                  << char(8) + day + tds::le32((8 * 3600 + 30 * 60) * 300 + 150)
+            << QByteArray("6a 09 12 02") << QByteArray("09 00 87d61200 00000000")
+            << QVariant(-12345.67);
+        // Day 37405 since 1900, 9180150/300 s since midnight.
+        QTest::newRow("datetime") << QByteArray("6f 08") << QByteArray("08 1d920000 f6138c00")
                                   << QVariant(QDateTime(QDate(2002, 5, 31), QTime(8, 30, 0, 500)));
+        // Chinese_PRC_CI_AS: GBK.
         QTest::newRow("varchar in GBK")
-            << QByteArray("\xA7\x32\x00\x04\x08\xD0\x00\x34", 8)
-            << tds::le16(4) + QByteArray::fromHex("b9ccb6a8") << QVariant(QStringLiteral("固定"));
+            << QByteArray("a7 3200 0408d00034") << QByteArray("0400 b9ccb6a8")
+            << QVariant(QStringLiteral("固定"));
     }
     void valuesOfEachType()
     {
         QFETCH(QByteArray, typeInfo);
         QFETCH(QByteArray, data);
         QFETCH(QVariant, expected);
-        FakeServer server(true);
-        server.answer = [&](const QString &) { return tds::value(typeInfo, data); };
+        Standin server;
+        // One nullable column "v" and one row.
+        server.onBatchTokens(
+            QByteArray::fromHex("81 0100 00000000 0900" + typeInfo + "01 7600 d1" + data) +
+            standin::tds::done(standin::tds::DoneCount, 1));
         QVERIFY(OpenConn(*SysConn, sqlOledb(server.server(), "KVSYSTEM", "pw")));
         QVERIFY(RunSql(*WorkRs, QStringLiteral("select v from t"), *SysConn));
         QCOMPARE(WorkRs->Fields(0), expected);
@@ -761,12 +549,12 @@ private slots:
     // recordset closed; a query the server refuses is tried three times.
     void runSqlOnTheServer()
     {
-        FakeServer server(true);
-        server.answer = [](const QString &sql) {
-            if (sql.contains(QLatin1String("nosuch")))
-                return tds::error(208, QStringLiteral("对象名 'nosuch' 无效。"));
-            return tds::done(tds::DoneCount, 5);
-        };
+        Standin server;
+        server.onBatch([](const QString &sql) {
+            return Answers{sql.contains(QLatin1String("nosuch"))
+                               ? sqlError(208, QStringLiteral("对象名 'nosuch' 无效。"))
+                               : rowCount(5)};
+        });
         QVERIFY(OpenConn(*AccConn, sqlOledb(server.server(), "kvdata_001_2002", "pw")));
         QVERIFY(!RunSql(*WorkRs, QStringLiteral("select * into fq from fa_Cards"), *AccConn));
         QCOMPARE(WorkRs->State(), adStateClosed);
@@ -778,9 +566,9 @@ private slots:
         QCOMPARE(RetryCount, 0);
 
         // A row count ahead of the rows is no empty answer.
-        server.answer = [](const QString &) {
-            return tds::done(tds::DoneMore | tds::DoneCount, 1) + tds::rows({{7, "x"}});
-        };
+        server.onBatch([](const QString &) {
+            return Answers{rowCount(1), idsAndNames({{7, "x"}})};
+        });
         QVERIFY(RunSql(*WorkRs, QStringLiteral("update t set a = 1; select id, name from t"),
                        *AccConn));
         QCOMPARE(WorkRs->Fields(0).toInt(), 7);
@@ -790,12 +578,12 @@ private slots:
     // is half read must neither fail nor cut the result short.
     void statementWhileAResultIsBeingRead()
     {
-        FakeServer server(true);
-        server.answer = [](const QString &sql) {
-            if (sql.startsWith(QLatin1String("select")))
-                return tds::rows({{1, "a"}, {2, "b"}, {3, "c"}});
-            return tds::done(tds::DoneCount, 1);
-        };
+        Standin server;
+        server.onBatch([](const QString &sql) {
+            return Answers{sql.startsWith(QLatin1String("select"))
+                               ? idsAndNames({{1, "a"}, {2, "b"}, {3, "c"}})
+                               : rowCount(1)};
+        });
         QVERIFY(OpenConn(*AccConn, sqlOledb(server.server(), "kvdata_001_2002", "pw")));
         QVERIFY(RunSql(*WorkRs, QStringLiteral("select id, name from fq"), *AccConn));
         QCOMPARE(WorkRs->Fields(0).toInt(), 1);
@@ -815,17 +603,13 @@ private slots:
     // of the old connection stays behind.
     void closingUnderAnOpenResult()
     {
-        FakeServer server(true);
-        server.answer = [](const QString &sql) {
-            if (sql.startsWith(QLatin1String("select")))
-                return tds::rows({{1, "a"}, {2, "b"}});
-            return tds::done();
-        };
+        Standin server;
+        server.onBatch([](const QString &) { return Answers{idsAndNames({{1, "a"}, {2, "b"}})}; });
         const QString connStr = sqlOledb(server.server(), "KVSYSTEM", "pw");
         QVERIFY(OpenConn(*SysConn, connStr));
         QVERIFY(RunSql(*WorkRs, QStringLiteral("select id, name from ua_period"), *SysConn));
         SysConn->Close();
-        QTRY_COMPARE(server.openConnections(), 0);
+        QTRY_COMPARE(server.openSessions(), 0);
         WorkRs->MoveNext();
         QVERIFY(WorkRs->Eof());
 
@@ -833,7 +617,7 @@ private slots:
         QVERIFY(RunSql(*WorkRs, QStringLiteral("select id, name from ua_period"), *SysConn));
         QCOMPARE(WorkRs->Fields(0).toInt(), 1);
         ReleaseSharedObjects();
-        QTRY_COMPARE(server.openConnections(), 0);
+        QTRY_COMPARE(server.openSessions(), 0);
     }
 
     void numbersErrorsBySqlState_data()
@@ -859,99 +643,7 @@ private slots:
         QCOMPARE(errorNumberForSqlState(sqlState), number);
     }
 
-    // tds-standin's wire under FreeTDS, with a session double behind it.
-private:
-    struct WireLog
-    {
-        std::mutex mutex;
-        QStringList calls;
-        std::atomic<int> closedBatches{-1};
-        std::atomic<bool> running{false};
-        std::atomic<bool> cancelled{false};
-        void add(const QString &call)
-        {
-            std::lock_guard lock(mutex);
-            calls.append(call);
-        }
-    };
-    class WireSession : public standin::Backend
-    {
-    public:
-        explicit WireSession(WireLog &log) : m_log(log) {}
-        bool use(const QString &catalog, int *number, QString *message) override
-        {
-            *number = 4060;
-            *message = QStringLiteral("Cannot open database \"%1\" requested by the login. The "
-                                      "login failed.")
-                           .arg(catalog);
-            m_catalog = catalog;
-            return catalog != QLatin1String("nosuch");
-        }
-        QString catalog() const override { return m_catalog; }
-        QList<standin::Answer> execute(const QString &batch) override
-        {
-            using standin::Answer;
-            using Type = standin::ColumnType;
-            m_log.add(batch);
-            Answer answer;
-            if (batch == QLatin1String("select types")) {
-                answer.kind = Answer::Rows;
-                answer.columns = {{"i", Type::Int},      {"b", Type::BigInt},
-                                  {"f", Type::Float},    {"t", Type::NVarChar},
-                                  {"m", Type::NVarChar}, {"d", Type::DateTime},
-                                  {"x", Type::Bit}};
-                answer.rows = {{42, 9000000000LL, 2.5, QStringLiteral("固定资产"),
-                                QString(5000, QChar(0x957F)),
-                                QDateTime(QDate(2026, 12, 8), QTime(8, 30, 0, 500)), true},
-                               QVariantList(7)};
-            } else if (batch == QLatin1String("delete from fq")) {
-                answer.kind = Answer::Count;
-                answer.count = 3;
-            } else if (batch == QLatin1String("delete from nosuch")) {
-                answer = {
-                    Answer::Error, {}, {}, -1, 208, 16, QStringLiteral("对象名 'nosuch' 无效。")};
-            } else if (batch == QLatin1String("wait")) {
-                m_log.running = true;
-                for (int i = 0; i < 1000 && !m_log.cancelled; ++i)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                answer = {Answer::Error, {}, {}, -1, 3617, 25, QString()};
-            }
-            return {answer};
-        }
-        void beginTransaction() override { setTransaction(true, "begin"); }
-        void commit() override { setTransaction(false, "commit"); }
-        void rollback() override { setTransaction(false, "rollback"); }
-        bool inTransaction() const override { return m_inTransaction; }
-        void cancel() override { m_log.cancelled = true; }
-
-    private:
-        void setTransaction(bool in, const char *call)
-        {
-            m_inTransaction = in;
-            m_log.add(QLatin1String(call));
-        }
-        WireLog &m_log;
-        QString m_catalog;
-        bool m_inTransaction = false;
-    };
-    static std::unique_ptr<standin::TdsServer> wireServer(WireLog &log)
-    {
-        standin::ServerSettings settings;
-        settings.password = QStringLiteral("pw");
-        settings.closed = [&log](int, int batches) { log.closedBatches = batches; };
-        auto server = std::make_unique<standin::TdsServer>(
-            [&log] { return std::make_unique<WireSession>(log); }, settings);
-        QString error;
-        if (!server->listen(0, &error))
-            qFatal("%s", qPrintable(error));
-        return server;
-    }
-    static QString addressOf(const standin::TdsServer &server)
-    {
-        return QStringLiteral("127.0.0.1,%1").arg(server.port());
-    }
-
-private slots:
+    // tds-standin's own answers to a login.
     void standinLogin_data()
     {
         QTest::addColumn<QString>("password");
@@ -972,11 +664,10 @@ private slots:
         QFETCH(QString, password);
         QFETCH(QString, catalog);
         QFETCH(QString, refusal);
-        WireLog log;
-        const auto server = wireServer(log);
+        Standin server(QStringLiteral("pw"));
         Connection conn;
         try {
-            conn.Open(sqlOledb(addressOf(*server), catalog, password));
+            conn.Open(sqlOledb(server.server(), catalog, password));
             QVERIFY2(refusal.isEmpty(), "logged in");
         } catch (const AppError &error) {
             QVERIFY2(!refusal.isEmpty() && error.description().contains(refusal),
@@ -988,11 +679,34 @@ private slots:
     // attention, on one connection; the batches are counted at its end.
     void standinAnswers()
     {
-        WireLog log;
-        const auto server = wireServer(log);
+        using Type = standin::ColumnType;
+        Answer types;
+        types.kind = Answer::Rows;
+        types.columns = {{"i", Type::Int},      {"b", Type::BigInt},   {"f", Type::Float},
+                         {"t", Type::NVarChar}, {"m", Type::NVarChar}, {"d", Type::DateTime},
+                         {"x", Type::Bit}};
+        types.rows = {{42, 9000000000LL, 2.5, QStringLiteral("固定资产"),
+                       QString(5000, QChar(0x957F)),
+                       QDateTime(QDate(2026, 12, 8), QTime(8, 30, 0, 500)), true},
+                      QVariantList(7)};
+        std::atomic<bool> running{false};
+        Standin server;
+        server.onBatch([&](const QString &batch) {
+            if (batch == QLatin1String("select types"))
+                return Answers{types};
+            if (batch == QLatin1String("delete from nosuch"))
+                return Answers{sqlError(208, QStringLiteral("对象名 'nosuch' 无效。"))};
+            if (batch == QLatin1String("wait")) {
+                running = true;
+                for (int i = 0; i < 1000 && !server.cancelled; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                return Answers{sqlError(3617, QString(), 25)};
+            }
+            return Answers{rowCount(3)};
+        });
         {
             Connection conn;
-            conn.Open(sqlOledb(addressOf(*server), "kvdata_001_2026", "pw"));
+            conn.Open(sqlOledb(server.server(), "kvdata_001_2026", "pw"));
             Recordset rs;
             rs.Open(QStringLiteral("select types"), conn);
             QCOMPARE(rs.Fields(0).toInt(), 42);
@@ -1030,17 +744,17 @@ private slots:
                     stopped = true;
                 }
             });
-            QTRY_VERIFY(log.running);
+            QTRY_VERIFY(running);
             conn.Interrupt();
             waiting.join();
             QVERIFY(stopped);
-            QVERIFY(log.cancelled);
+            QVERIFY(server.cancelled);
             conn.Execute(QStringLiteral("delete from fq"));
         }
-        QTRY_COMPARE(log.closedBatches, 6);
-        std::lock_guard lock(log.mutex);
-        QCOMPARE(log.calls.mid(3, 3), QStringList({"begin", "delete from fq", "commit"}));
-        QVERIFY(log.calls.mid(6).contains(QLatin1String("rollback")));
+        QTRY_COMPARE(server.closedBatches, 6);
+        const QStringList calls = server.calls();
+        QCOMPARE(calls.mid(3, 3), QStringList({"begin", "delete from fq", "commit"}));
+        QVERIFY(calls.mid(6).contains(QLatin1String("rollback")));
     }
 };
 

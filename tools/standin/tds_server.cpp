@@ -118,6 +118,15 @@ bool readMessage(Socket socket, quint8 *type, QByteArray *body)
     }
 }
 
+sockaddr_in loopback(quint16 port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
 void sendAll(Socket socket, const QByteArray &bytes)
 {
     qsizetype at = 0;
@@ -151,8 +160,11 @@ struct TdsServer::Private
     std::mutex mutex; // guards connections and their sockets
     std::list<std::unique_ptr<Connection>> connections;
     int lastNumber = 0;
+    Socket browser = kNoSocket;
+    std::thread browserThread;
 
     void acceptClients();
+    void answerBrowser(const QString &instance);
     void serve(Connection *connection);
     void reapFinished();
 };
@@ -235,6 +247,8 @@ private:
         if (!readMessage(m_socket, &type, &body) || type != tds::Login7 ||
             !tds::readLogin(body, &login, &problem))
             return false;
+        if (m_settings.loggingIn)
+            m_settings.loggingIn(login);
         const QString server = m_settings.serverName;
         const QByteArray failed = tds::error(
             18456, 1, 14, QStringLiteral("Login failed for user '%1'.").arg(login.user), server);
@@ -330,7 +344,8 @@ private:
             m_running = true;
             m_cancelled = false;
         }
-        const QList<Answer> answers = m_backend->execute(text);
+        const QByteArray tokens = m_backend->tokens(text);
+        const QList<Answer> answers = tokens.isEmpty() ? m_backend->execute(text) : QList<Answer>();
         bool cancelled = false;
         {
             std::lock_guard lock(m_mutex);
@@ -345,7 +360,7 @@ private:
         // A cancelled batch's answers are not sent: the client drops what
         // comes before the attention's DONE anyway.
         if (!cancelled)
-            send(out + tds::answers(answers, m_settings.serverName));
+            send(out + (tokens.isEmpty() ? tds::answers(answers, m_settings.serverName) : tokens));
         else if (!out.isEmpty())
             send(out + tds::done(tds::DoneFinal));
     }
@@ -447,6 +462,34 @@ void TdsServer::Private::serve(Connection *connection)
     connection->finished = true;
 }
 
+void TdsServer::Private::answerBrowser(const QString &instance)
+{
+    // SVR_RESP: the size, then the instance's properties with its TCP port.
+    const QByteArray properties =
+        QStringLiteral("ServerName;%1;InstanceName;%2;IsClustered;No;Version;16.0.1000.6;tcp;%3;;")
+            .arg(settings.serverName, instance, QString::number(port))
+            .toUtf8();
+    const QByteArray answer = char(0x05) + QByteArray(1, char(properties.size() & 0xFF)) +
+                              char(properties.size() >> 8) + properties;
+    while (!stopping) {
+        if (waitForInput(browser, 100) <= 0)
+            continue;
+        char request[512];
+        sockaddr_in from{};
+        SocketLength length = sizeof from;
+        const int got = int(::recvfrom(browser, request, int(sizeof request), 0,
+                                       reinterpret_cast<sockaddr *>(&from), &length));
+        // CLNT_UCAST_INST: the instance's name, ended by a NUL. Other
+        // instances are not here: no answer, as from a real Browser.
+        if (got < 2 || request[0] != 0x04)
+            continue;
+        const QString asked = QString::fromLocal8Bit(request + 1, qstrnlen(request + 1, got - 1));
+        if (asked.compare(instance, Qt::CaseInsensitive) == 0)
+            ::sendto(browser, answer.constData(), int(answer.size()), 0,
+                     reinterpret_cast<sockaddr *>(&from), length);
+    }
+}
+
 void TdsServer::Private::reapFinished()
 {
     std::list<std::unique_ptr<Connection>> done;
@@ -486,10 +529,7 @@ bool TdsServer::listen(quint16 port, QString *error)
         *error = lastSocketError();
         return false;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
+    sockaddr_in address = loopback(port);
     SocketLength length = sizeof address;
     if (::bind(d->listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(d->listener, 16) != 0 ||
@@ -509,11 +549,37 @@ quint16 TdsServer::port() const
     return d->port;
 }
 
+bool TdsServer::serveInstance(const QString &instance, QString *error)
+{
+    if (!startSockets(error))
+        return false;
+    d->browser = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (d->browser == kNoSocket) {
+        *error = lastSocketError();
+        return false;
+    }
+    const sockaddr_in address = loopback(1434);
+    if (::bind(d->browser, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        *error = lastSocketError();
+        closeSocket(d->browser);
+        d->browser = kNoSocket;
+        return false;
+    }
+    d->browserThread = std::thread([this, instance] { d->answerBrowser(instance); });
+    return true;
+}
+
 void TdsServer::stop()
 {
     d->stopping = true;
     if (d->acceptThread.joinable())
         d->acceptThread.join();
+    if (d->browserThread.joinable())
+        d->browserThread.join();
+    if (d->browser != kNoSocket) {
+        closeSocket(d->browser);
+        d->browser = kNoSocket;
+    }
     if (d->listener != kNoSocket) {
         closeSocket(d->listener);
         d->listener = kNoSocket;

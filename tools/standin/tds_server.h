@@ -2,6 +2,7 @@
 
 #include "tools/standin/engine.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -13,6 +14,10 @@
 // to a session of their own.
 
 namespace standin {
+
+namespace tds {
+struct LoginRequest;
+}
 
 // What a connection asks of its session; the program serves it with
 // standin::Session, the wire tests with a double. Each call comes from the
@@ -30,6 +35,10 @@ public:
     virtual void rollback() = 0;
     virtual bool inTransaction() const = 0;
     virtual void cancel() = 0;
+    // A batch's answer as tokens the backend writes itself, for SQL Server
+    // types that Answer has none of (money, decimal, varchar); empty:
+    // execute() answers.
+    virtual QByteArray tokens(const QString &) { return {}; }
 };
 
 struct ServerSettings
@@ -40,6 +49,9 @@ struct ServerSettings
     // Called from the connection's thread when it has closed: its number
     // (from 1) and the SQL batch messages it sent.
     std::function<void(int connection, int batches)> closed;
+    // Called from the connection's thread with each login as it came, before
+    // it is checked.
+    std::function<void(const tds::LoginRequest &login)> loggingIn;
 };
 
 class TdsServer
@@ -56,6 +68,10 @@ public:
     // reason.
     bool listen(quint16 port, QString *error);
     quint16 port() const;
+    // Plays the SQL Server Browser on UDP port 1434 of 127.0.0.1 after
+    // listen(): a client that asks for `instance` learns this server's port.
+    // False with the system's reason (the port taken, …).
+    bool serveInstance(const QString &instance, QString *error);
     // Closes the listener and every connection, and waits for their threads;
     // their sessions end as with a dropped connection.
     void stop();
