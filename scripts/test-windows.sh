@@ -113,4 +113,15 @@ export WINEPATH="$qt_root/qt6/bin;$(dirname "$(x86_64-w64-mingw32-g++-posix -pri
 export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1
 WINEQT_QPA_FONTDIR=$(winepath -w /usr/share/fonts/truetype/wqy 2> /dev/null)
 export WINEQT_QPA_FONTDIR
+# The Windows build asks for the driver "SQL Server", which the host's
+# unixODBC (where Wine's ODBC sends every call) lacks: for the tests, FreeTDS
+# answers to that name too, so SQL Server mode reaches tds-standin, talking
+# the protocol and encoding that the Linux build names in its connection
+# string. The system's own ODBC and FreeTDS settings stay as they are.
+odbc=$build/odbc
+mkdir -p "$odbc"
+freetds=$(odbcinst -q -d -n FreeTDS | grep -E '^(Driver|Setup)=')
+printf '[FreeTDS]\n%s\n\n[SQL Server]\n%s\n' "$freetds" "$freetds" > "$odbc/odbcinst.ini"
+printf '[global]\n\ttds version = 7.4\n\tclient charset = UTF-8\n' > "$odbc/freetds.conf"
+export ODBCSYSINI=$odbc FREETDSCONF=$odbc/freetds.conf FATOTAL_WINE_SQLSERVER_DRIVER=1
 "${chinese[@]}" ctest --test-dir "$build" --output-on-failure -j2

@@ -161,10 +161,18 @@ struct StandIn
     }
     ~StandIn()
     {
+        // A Windows console program takes no termination request.
+#ifdef Q_OS_WIN
+        process.kill();
+#else
         process.terminate();
+#endif
         process.waitForFinished();
     }
-    bool started() const { return !port.isEmpty(); }
+    bool started() const
+    {
+        return !port.isEmpty();
+    }
     bool waitFor(const char *text)
     {
         while (!output.contains(text)) {
@@ -881,7 +889,9 @@ private slots:
     void sqlServerRunsThatStopOrMeetAnother()
     {
 #ifdef Q_OS_WIN
-        QSKIP("the command uses Windows' own SQL Server driver, which Wine lacks");
+        if (!qEnvironmentVariableIsSet("FATOTAL_WINE_SQLSERVER_DRIVER"))
+            QSKIP("the command asks for the driver \"SQL Server\", which only "
+                  "scripts/test-windows.sh gives Wine (FreeTDS under that name)");
 #endif
         QFETCH(QStringList, faults);
         QFETCH(QString, meanwhile);
