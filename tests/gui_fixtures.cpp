@@ -33,10 +33,15 @@ QString FakeDialogs::openFileName(QWidget *, const QString &title, const QString
 bool FakeDialogs::login(QWidget *owner)
 {
     ++logins;
+    return showLogin(owner, loginScripts.isEmpty() ? LoginScript() : loginScripts.takeFirst());
+}
+
+bool showLogin(QWidget *owner, const LoginScript &script)
+{
     fa::frmLog window(owner);
     window.show();
-    if (!loginScripts.isEmpty())
-        loginScripts.takeFirst()(window);
+    if (script)
+        script(window);
     window.close();
     return !window.gaveUp();
 }

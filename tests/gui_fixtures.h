@@ -46,6 +46,10 @@ public:
     bool login(QWidget *owner) override;
 };
 
+// Shows a real frmLog owned by `owner`, lets the script (if any) act on it and
+// closes it; false when that gave a waiting verification up.
+bool showLogin(QWidget *owner, const LoginScript &script);
+
 // Types the server and the password into the login window and presses "验证".
 void verify(fa::frmLog &window, const QString &server, const QString &password);
 LoginScript verifying(const QString &server, const QString &password);

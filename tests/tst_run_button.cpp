@@ -4,15 +4,19 @@
 #include "app/main_window.h"
 #include "data/db_state.h"
 #include "fake_platform.h"
+#include "gui_fixtures.h"
+#include "rebuild_fixture.h"
 #include "tools/sample_ledger.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -68,7 +72,11 @@ public:
         questions << text;
         return answer;
     }
-    bool login(QWidget *) override { return true; }
+    guitest::LoginScript loginScript; // none: the login counts as done
+    bool login(QWidget *owner) override
+    {
+        return !loginScript || guitest::showLogin(owner, loginScript);
+    }
 };
 
 // Rows of fa_Total as text, read straight from the file.
@@ -125,6 +133,7 @@ private slots:
         m_dialogs.shown.clear();
         m_dialogs.questions.clear();
         m_dialogs.details.clear();
+        m_dialogs.loginScript = nullptr;
         m_window = std::make_unique<frmMain>(m_dialogs);
         m_dialogs.runButton = m_window->cmdDo();
         m_window->show();
@@ -350,6 +359,84 @@ private slots:
             click(m_window->cmdDo());
             QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
         }
+    }
+
+    void sqlServerModeThroughTheStandIn_data()
+    {
+        QTest::addColumn<int>("pauseAt");
+        QTest::newRow("completed") << 0;
+        // About halfway through the 395 batches of the account year's connection.
+        QTest::newRow("Esc") << 200;
+    }
+
+    void sqlServerModeThroughTheStandIn()
+    {
+#ifdef Q_OS_WIN
+        if (qEnvironmentVariableIntValue("FATOTAL_WINE_SQLSERVER_DRIVER") != 1)
+            QSKIP("SQL Server mode asks for Windows' own \"SQL Server\" ODBC driver, which "
+                  "this Wine lacks");
+#endif
+        QFETCH(int, pauseAt);
+        QTemporaryDir demo;
+        sample::writeDemo(demo.path(), 120);
+        const QString served = demo.path() + QStringLiteral("/ZT002/2026/kvdata.mdb");
+        const QStringList before = test::dumpTable(served, QStringLiteral("fa_Total"));
+        QProcess server;
+        QStringList args{"--data", demo.path(), "--password", "pw"};
+        if (pauseAt > 0)
+            args << "--pause-batch" << QString::number(pauseAt);
+        server.start(qEnvironmentVariable("FATOTAL_BIN_DIR") +
+                         QStringLiteral("/tools/tds-standin" FATOTAL_EXE_SUFFIX),
+                     args);
+        // Killed: a Windows console program takes no polite request to end.
+        const auto stop = qScopeGuard([&] {
+            server.kill();
+            server.waitForFinished();
+        });
+        while (!server.canReadLine())
+            QVERIFY(server.waitForReadyRead(30000));
+        const QString port = QString::fromLatin1(server.readLine()).section(u':', 1).trimmed();
+
+        m_window->IsSQL(1)->click();
+        m_dialogs.loginScript = guitest::verifying(QStringLiteral("127.0.0.1,") + port, "pw");
+        click(m_window->CmdRefresh());
+        for (QComboBox *combo : {m_window->cmbAcc(), m_window->cmbYear()}) {
+            const int index = combo->findText(combo == m_window->cmbAcc() ? "002" : "2026");
+            combo->setCurrentIndex(index);
+            emit combo->activated(index);
+        }
+        QCOMPARE(m_window->txtCurdb()->text(), QStringLiteral("kvdata_002_2026"));
+        QCOMPARE(m_dialogs.texts(), QStringList());
+
+        // Esc while the server holds the batch: only the stop can end it (or,
+        // should the stop not reach the server, a line let through to fail).
+        m_dialogs.answer = true;
+        connect(&server, &QProcess::readyReadStandardOutput, m_window.get(), [&] {
+            if (!server.readAllStandardOutput().contains("paused at batch"))
+                return;
+            QCoreApplication::postEvent(m_window.get(),
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+            QTimer::singleShot(30000, &server, [&] { server.write("\n"); });
+        });
+        click(m_window->cmdDo());
+        QCoreApplication::processEvents();
+        QCOMPARE(AccConn->State(), adStateClosed);
+        if (pauseAt == 0) {
+            QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
+            QVERIFY(test::dumpTable(served, QStringLiteral("fa_Total")) != before);
+            return;
+        }
+        QCOMPARE(m_dialogs.questions,
+                 QStringList{QStringLiteral("停止整理？fa_Total 将保持原样。")});
+        QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理已停止，fa_Total 保持原样")});
+        QCOMPARE(test::dumpTable(served, QStringLiteral("fa_Total")), before);
+        // Nothing of the run's session holds the file any more.
+        sqlite3 *other = nullptr;
+        sqlite3_open_v2(served.toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr);
+        const int written = sqlite3_exec(other, "BEGIN EXCLUSIVE; DELETE FROM fa_Total; ROLLBACK",
+                                         nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        QCOMPARE(written, SQLITE_OK);
     }
 
     void aLockHeldByAnotherProgramIsWaitedForAndSaid()
