@@ -84,9 +84,16 @@ bool startSockets(QString *)
 // before it takes all memory.
 constexpr qsizetype kMaxMessage = 64 * 1024 * 1024;
 
-bool readExactly(Socket socket, char *into, qsizetype count)
+// Waits in short steps, so that a server that stops is seen even where
+// shutdown() does not wake a waiting recv() (Wine's sockets).
+bool readExactly(Socket socket, char *into, qsizetype count, const std::atomic<bool> &stopping)
 {
     while (count > 0) {
+        const int ready = waitForInput(socket, 100);
+        if (stopping)
+            return false;
+        if (ready <= 0)
+            continue;
         const int got = int(::recv(socket, into, int(qMin<qsizetype>(count, 1 << 20)), 0));
         if (got <= 0)
             return false;
@@ -98,12 +105,12 @@ bool readExactly(Socket socket, char *into, qsizetype count)
 
 // One message, which may span several packets; false when the client left
 // or broke the framing.
-bool readMessage(Socket socket, quint8 *type, QByteArray *body)
+bool readMessage(Socket socket, quint8 *type, QByteArray *body, const std::atomic<bool> &stopping)
 {
     body->clear();
     for (;;) {
         char header[8];
-        if (!readExactly(socket, header, 8))
+        if (!readExactly(socket, header, 8, stopping))
             return false;
         *type = quint8(header[0]);
         const int length = (quint8(header[2]) << 8) | quint8(header[3]);
@@ -111,7 +118,7 @@ bool readMessage(Socket socket, quint8 *type, QByteArray *body)
             return false;
         const qsizetype at = body->size();
         body->resize(at + length - 8);
-        if (!readExactly(socket, body->data() + at, length - 8))
+        if (!readExactly(socket, body->data() + at, length - 8, stopping))
             return false;
         if (header[1] & 1)
             return true;
@@ -178,8 +185,9 @@ class ClientSession
 {
 public:
     ClientSession(Socket socket, int number, const TdsServer::BackendFactory &factory,
-                  const ServerSettings &settings)
-        : m_socket(socket), m_number(number), m_factory(factory), m_settings(settings)
+                  const ServerSettings &settings, const std::atomic<bool> &stopping)
+        : m_socket(socket), m_number(number), m_factory(factory), m_settings(settings),
+          m_stopping(stopping)
     {}
 
     // Until the client leaves or the server stops; the batches it sent.
@@ -239,12 +247,12 @@ private:
     {
         quint8 type = 0;
         QByteArray body;
-        if (!readMessage(m_socket, &type, &body) || type != tds::PreLogin)
+        if (!readMessage(m_socket, &type, &body, m_stopping) || type != tds::PreLogin)
             return false;
         send(tds::preLoginAnswer());
         tds::LoginRequest login;
         QString problem;
-        if (!readMessage(m_socket, &type, &body) || type != tds::Login7 ||
+        if (!readMessage(m_socket, &type, &body, m_stopping) || type != tds::Login7 ||
             !tds::readLogin(body, &login, &problem))
             return false;
         if (m_settings.loggingIn)
@@ -287,7 +295,7 @@ private:
     {
         for (;;) {
             Message message;
-            message.closed = !readMessage(m_socket, &message.type, &message.body);
+            message.closed = !readMessage(m_socket, &message.type, &message.body, m_stopping);
             std::lock_guard lock(m_mutex);
             // A running batch stops at an attention, and when its client is
             // gone.
@@ -414,6 +422,7 @@ private:
     const int m_number;
     const TdsServer::BackendFactory &m_factory;
     const ServerSettings &m_settings;
+    const std::atomic<bool> &m_stopping;
     std::unique_ptr<Backend> m_backend;
     int m_packetSize = tds::kDefaultPacketSize;
     int m_batches = 0;
@@ -451,7 +460,7 @@ void TdsServer::Private::acceptClients()
 void TdsServer::Private::serve(Connection *connection)
 {
     const int batches =
-        ClientSession(connection->socket, connection->number, factory, settings).run();
+        ClientSession(connection->socket, connection->number, factory, settings, stopping).run();
     {
         std::lock_guard lock(mutex);
         closeSocket(connection->socket);
