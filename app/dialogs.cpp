@@ -1,7 +1,11 @@
 #include "app/dialogs.h"
 
 #include "app/login_window.h"
+#include "app/run_result_dialog.h"
 #include "app/startup.h"
+#include "data/conn_strings.h"
+#include "data/db_state.h"
+#include "ledger/change_report.h"
 
 #include <QFileDialog>
 #include <QFontMetrics>
@@ -59,6 +63,33 @@ QString WidgetDialogs::openFileName(QWidget *parent, const QString &title,
                                     const QString &initialDirectory, const QString &filter)
 {
     return QFileDialog::getOpenFileName(parent, title, initialDirectory, filter);
+}
+
+QString WidgetDialogs::saveFileName(QWidget *parent, const QString &title,
+                                    const QString &suggestedPath, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(parent, title, suggestedPath, filter);
+}
+
+void Dialogs::runResult(QWidget *owner, const QString &text, const ChangeReport &changes)
+{
+    QString table = ChangeReport::csvHeader() + changes.csvLines();
+    table.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    detailedMessage(owner, text, changes.summary() + QStringLiteral("\n\n") + table);
+}
+
+void WidgetDialogs::runResult(QWidget *owner, const QString &text, const ChangeReport &changes)
+{
+    // The files the program has open are never a place for the report.
+    QStringList databases;
+    if (IsAccess) {
+        for (const QString *connection : {&SysConnStr, &AccConnStr}) {
+            if (const QString path = jetDataSource(*connection); !path.isEmpty())
+                databases << path;
+        }
+    }
+    RunResultDialog dialog(text, changes, *this, databases, owner);
+    dialog.exec();
 }
 
 void WidgetDialogs::detailedMessage(QWidget *parent, const QString &text, const QString &details)

@@ -6,6 +6,8 @@ class QWidget;
 
 namespace fa {
 
+struct ChangeReport;
+
 // The program's title: the caption of every message box it shows.
 QString ProgramTitle();
 
@@ -27,6 +29,18 @@ public:
     // operator cancels. The filter is in Qt's form (see QtFileFilter).
     virtual QString openFileName(QWidget *parent, const QString &title,
                                  const QString &initialDirectory, const QString &filter) = 0;
+    // The file-save dialog, starting at suggestedPath; the chosen path, or
+    // empty text when the operator cancels. Unless answered otherwise, it is
+    // cancelled.
+    virtual QString saveFileName(QWidget *parent, const QString &title,
+                                 const QString &suggestedPath, const QString &filter)
+    {
+        (void)parent;
+        (void)title;
+        (void)suggestedPath;
+        (void)filter;
+        return {};
+    }
     // Shows the SQL Server login window frmLog modally, owned by owner;
     // returns when it has been closed: false when the operator closed it
     // while it waited for the server, giving the login up.
@@ -38,6 +52,10 @@ public:
         (void)details;
         message(parent, text);
     }
+    // The end of a completed run: the text, and what changed in fa_Total as
+    // a table that can be saved as the CSV of fatotal-rebuild --changes.
+    // Unless shown otherwise, a detailedMessage with the summary and that CSV.
+    virtual void runResult(QWidget *owner, const QString &text, const ChangeReport &changes);
     // A yes/no question with ProgramTitle() as caption; true for yes. Unless
     // answered otherwise, the answer is no: nothing is given up by default.
     virtual bool question(QWidget *parent, const QString &text)
@@ -48,7 +66,7 @@ public:
     }
 };
 
-// The real thing: QMessageBox, QFileDialog and frmLog::exec().
+// The real thing: QMessageBox, QFileDialog, RunResultDialog and frmLog::exec().
 class WidgetDialogs final : public Dialogs
 {
 public:
@@ -58,6 +76,9 @@ public:
     bool login(QWidget *owner) override;
     bool question(QWidget *parent, const QString &text) override;
     void detailedMessage(QWidget *parent, const QString &text, const QString &details) override;
+    QString saveFileName(QWidget *parent, const QString &title, const QString &suggestedPath,
+                         const QString &filter) override;
+    void runResult(QWidget *owner, const QString &text, const ChangeReport &changes) override;
 };
 
 } // namespace fa

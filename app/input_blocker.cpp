@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QWidget>
 #include <QWindow>
 
@@ -84,10 +85,15 @@ bool InputBlocker::eventFilter(QObject *watched, QEvent *event)
     }
     if (!ours)
         return false;
-    if (m_onStop && (event->type() == QEvent::Close ||
+    // A click on the exit control counts once, as it is let go over it.
+    const bool exitClick =
+        m_exit && widget == m_exit && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton &&
+        m_exit->rect().contains(static_cast<QMouseEvent *>(event)->position().toPoint());
+    if (m_onStop && (exitClick || event->type() == QEvent::Close ||
                      (event->type() == QEvent::KeyPress &&
                       static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape))) {
-        const bool closeBox = event->type() == QEvent::Close;
+        const bool closeBox = event->type() == QEvent::Close || exitClick;
         QMetaObject::invokeMethod(
             this,
             [this, closeBox] {

@@ -24,12 +24,15 @@ class InputBlocker final : public QObject
 public:
     explicit InputBlocker(QWidget *window, QWidget *cancel = nullptr);
     ~InputBlocker() override;
-    // A command that can be stopped: the close box and Esc aimed at the
-    // window call this (after the event, from the event loop) instead of
-    // being dropped; the argument says whether it was the close box.
-    void onStopRequest(std::function<void(bool closeBox)> handler)
+    // A command that can be stopped: the close box, Esc aimed at the window
+    // and a click on `exitControl` call this (after the event, from the event
+    // loop) instead of being dropped; the argument says whether the window is
+    // to close once the command has stopped (the close box, the exit control).
+    void onStopRequest(std::function<void(bool closeAfterwards)> handler,
+                       QWidget *exitControl = nullptr)
     {
         m_onStop = std::move(handler);
+        m_exit = exitControl;
     }
     InputBlocker(const InputBlocker &) = delete;
     InputBlocker &operator=(const InputBlocker &) = delete;
@@ -40,7 +43,8 @@ protected:
 private:
     QWidget *m_window;
     QWidget *m_cancel;
-    std::function<void(bool closeBox)> m_onStop;
+    QWidget *m_exit = nullptr;
+    std::function<void(bool closeAfterwards)> m_onStop;
 };
 
 } // namespace fa

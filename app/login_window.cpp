@@ -2,6 +2,7 @@
 
 #include "app/input_blocker.h"
 #include "app/login_attempt.h"
+#include "app/startup.h"
 #include "data/db_state.h"
 #include "data/dialect.h"
 #include "ledger/account_year.h"
@@ -18,12 +19,6 @@
 namespace fa {
 
 namespace {
-
-// Positions are kept in twips as the window was drawn; 15 twips per pixel.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
 
 // The password box masks every character with "*", whatever the style's own
 // mask character is.
@@ -82,7 +77,8 @@ frmLog::frmLog(QWidget *owner) : QDialog(owner)
 {
     setObjectName(QStringLiteral("frmLog"));
     setWindowTitle(QStringLiteral("SQLSERVER登录"));
-    setFixedSize(3210 / 15, 1350 / 15);
+    const Twips twips(*this);
+    setFixedSize(twips(3210), twips(1350));
 
     m_label1 = new QLabel(QStringLiteral("服务器："), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
@@ -117,7 +113,7 @@ frmLog::frmLog(QWidget *owner) : QDialog(owner)
     m_statusBar = new QStatusBar(this);
     m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
     m_statusBar->setSizeGripEnabled(false);
-    m_statusBar->setGeometry(0, height() - 315 / 15, width(), 315 / 15);
+    m_statusBar->setGeometry(0, height() - twips(315), width(), twips(315));
     m_panel = new QLabel(QStringLiteral("等待连接数据库"), m_statusBar);
     m_panel->setObjectName(QStringLiteral("Panel1"));
     m_panel->setWordWrap(true);
@@ -153,6 +149,10 @@ void frmLog::Form_Load()
     const QString computer = ComputerName();
     if (!computer.isEmpty())
         m_txtServer->setText(computer);
+    // Selected whole, as showing the window would select it, but from the
+    // end back to the start: a name longer than the box shows its start.
+    const int length = int(m_txtServer->text().size());
+    m_txtServer->setSelection(length, -length);
     m_txtPassword->setText(SavedSaPassword());
 }
 
@@ -198,12 +198,13 @@ void frmLog::setPanelText(const QString &text)
 {
     // The window is as tall as its status line needs: a failure's reason
     // takes lines of its own under the fixed words.
-    constexpr int kHeight = 1350 / 15;
-    constexpr int kBarHeight = 315 / 15;
+    const Twips twips(*this);
+    const int drawnHeight = twips(1350);
+    const int drawnBarHeight = twips(315);
     m_panel->setText(text);
     const int panelHeight = m_panel->heightForWidth(width() - 8);
-    const int barHeight = std::max(kBarHeight, panelHeight + 4);
-    setFixedSize(width(), kHeight - kBarHeight + barHeight);
+    const int barHeight = std::max(drawnBarHeight, panelHeight + 4);
+    setFixedSize(width(), drawnHeight - drawnBarHeight + barHeight);
     m_statusBar->setGeometry(0, height() - barHeight, width(), barHeight);
 }
 

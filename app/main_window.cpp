@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/dialogs.h"
+#include "app/startup.h"
 #include "data/db_state.h"
 #include "platform/platform.h"
 
@@ -10,24 +11,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QStyleOptionFrame>
 #include <QTime>
 #include <QTimer>
 
 namespace fa {
 
 namespace {
-
-// Positions are kept in twips as the window was drawn; 15 twips per pixel.
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
 
 // The system's long time format (with seconds) without its time-zone part.
 QString timeOfDayText(const QTime &time)
@@ -101,7 +98,8 @@ QString ServerFromConnStr(const QString &connectionString)
 frmMain::frmMain(Dialogs &dialogs, QWidget *parent) : QWidget(parent), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("frmMain"));
-    setFixedSize(5415 / 15, 2310 / 15);
+    const Twips twips(*this);
+    setFixedSize(twips(5415), twips(2310));
 
     m_lblLabels[0] = makeLabel(this, QStringLiteral("lblLabels"), QStringLiteral("帐套号"),
                                twips(120, 120, 1095, 255));
@@ -142,10 +140,9 @@ frmMain::frmMain(Dialogs &dialogs, QWidget *parent) : QWidget(parent), m_dialogs
     m_label1 = makeLabel(this, QStringLiteral("Label1"), QStringLiteral("当前数据库"),
                          twips(120, 1200, 975, 255));
 
-    m_txtCurdb = new QLineEdit(this);
+    m_txtCurdb = new PathBox(this);
     m_txtCurdb->setObjectName(QStringLiteral("txtCurdb"));
     m_txtCurdb->setGeometry(twips(120, 1560, 4935, 375));
-    m_txtCurdb->setEnabled(false);
 
     m_cmdExit = makeButton(this, QStringLiteral("cmdExit"), QStringLiteral("退出"),
                            twips(3840, 600, 1215, 375));
@@ -282,6 +279,43 @@ void frmMain::cmdExit_Click()
 void frmMain::showError(const QString &text)
 {
     m_dialogs.message(this, text);
+}
+
+PathBox::PathBox(QWidget *parent) : QLineEdit(parent)
+{
+    setReadOnly(true);
+    connect(this, &QLineEdit::textChanged, this, [this](const QString &text) { setToolTip(text); });
+}
+
+QRect PathBox::textArea() const
+{
+    // Where QLineEdit itself draws its text: the style's contents, less the
+    // text margins and its own 2 pixels each side.
+    QStyleOptionFrame panel;
+    initStyleOption(&panel);
+    return style()
+        ->subElementRect(QStyle::SE_LineEditContents, &panel, this)
+        .marginsRemoved(textMargins())
+        .adjusted(2, 0, -2, 0);
+}
+
+QString PathBox::shownText() const
+{
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, textArea().width());
+}
+
+void PathBox::paintEvent(QPaintEvent *event)
+{
+    if (hasFocus()) {
+        QLineEdit::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    QStyleOptionFrame panel;
+    initStyleOption(&panel);
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+    style()->drawItemText(&painter, textArea(), Qt::AlignLeft | Qt::AlignVCenter, palette(),
+                          isEnabled(), shownText(), QPalette::Text);
 }
 
 } // namespace fa

@@ -2,13 +2,13 @@
 
 #include "ledger/account_year.h"
 
+#include <QLineEdit>
 #include <QString>
 #include <QVariant>
 #include <QWidget>
 
 class QComboBox;
 class QLabel;
-class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -37,6 +37,25 @@ QString SystemDirectory();
 // (blanks around it, a sign, decimals, an exponent, &H/&O whole numbers);
 // null and empty text are not numeric.
 bool IsNumericValue(const QVariant &value);
+
+// The box of the account-year database's path: read-only but not greyed
+// out, the whole path as its tooltip. text() is always the whole path; the
+// box shows it shortened in the middle when it does not fit, so that both the
+// folder's start and the file name stay in view, and whole while it has the
+// focus, to scroll through and copy.
+class PathBox final : public QLineEdit
+{
+public:
+    explicit PathBox(QWidget *parent = nullptr);
+    // What the box shows while it does not have the focus.
+    QString shownText() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QRect textArea() const;
+};
 
 // The main window: mode, system database, account set and year.
 class frmMain : public QWidget

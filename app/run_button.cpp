@@ -9,9 +9,11 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStatusBar>
 #include <QThread>
 
@@ -26,10 +28,13 @@ class WindowRecalcUi final : public RecalcUi
 {
 public:
     WindowRecalcUi(QWidget *window, QPushButton *runButton, QStatusBar *statusBar,
-                   QProgressBar *progress, Dialogs &dialogs)
+                   QProgressBar *progress, Dialogs &dialogs, const QString &account,
+                   const QString &year)
         : m_window(window), m_runButton(runButton), m_statusBar(statusBar), m_progress(progress),
-          m_dialogs(dialogs)
-    {}
+          m_dialogs(dialogs), m_account(account), m_year(year)
+    {
+        m_clock.start();
+    }
 
     void showMessage(const QString &text) override
     {
@@ -42,22 +47,36 @@ public:
 
     void runCompleted(const QString &text, const ChangeReport &changes) override
     {
-        // The operator sees "整理完毕"; what changed is one click away.
-        QString table = ChangeReport::csvHeader() + changes.csvLines();
-        table.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        const QString details = changes.summary() + QStringLiteral("\n\n") + table;
-        onWindowThread([this, text, details] {
+        // "整理完毕", then which books, what changed and how long it took; the
+        // changes themselves are a table below.
+        const QString summary = text + QStringLiteral("\n帐套 %1 %2 年：%3，用时 %4 秒")
+                                           .arg(m_account, m_year, changes.summary())
+                                           .arg(qRound(m_clock.elapsed() / 1000.0));
+        // The worker waits until the box is closed: the report stays alive.
+        onWindowThread([this, &summary, &changes] {
             m_statusBar->clearMessage();
-            m_dialogs.detailedMessage(m_window, text, details);
+            m_dialogs.runResult(m_window, summary, changes);
         });
     }
 
+    // Where the progress goes, with the seconds waited; the mode and the
+    // clock stay in view.
     void waitingForLock(int waitedMs) override
     {
-        if (waitedMs == 0)
-            onWindowThread([this] {
-                m_statusBar->showMessage(QStringLiteral("数据库被其他程序占用，正在等待…"));
-            });
+        const int seconds = waitedMs / 1000;
+        if (waitedMs != 0 && seconds == m_secondsWaited)
+            return;
+        m_secondsWaited = seconds;
+        onWindowThread([this, seconds] {
+            // A bar without a range would hide its text.
+            m_progress->setRange(0, 1);
+            m_progress->setValue(0);
+            m_progress->setFormat(
+                QStringLiteral("数据库被其他程序占用，正在等待… %1 秒").arg(seconds));
+            m_progress->setTextVisible(true);
+            m_runRange = false;
+            showProgress();
+        });
     }
 
     void setBusy(bool busy) override
@@ -86,16 +105,12 @@ public:
             m_statusBar->clearMessage();
             m_progress->setFormat(
                 QStringLiteral("正在整理第%1期，剩%2期").arg(period).arg(12 - period));
-            if (!m_progress->isVisible()) {
+            if (!m_runRange) {
                 // From the first period to rebuild to 12, and the closing pass.
                 m_progress->setRange(period - 1, 12);
-                // Over the account panel; the mode and the clock stay in view.
-                if (const QWidget *panel = m_statusBar->findChild<QWidget *>(
-                        QStringLiteral("Panel1"), Qt::FindDirectChildrenOnly))
-                    m_progress->setGeometry(panel->geometry());
-                m_progress->show();
-                m_progress->raise();
+                m_runRange = true;
             }
+            showProgress();
             m_progress->setValue(period - 1);
         });
     }
@@ -106,6 +121,18 @@ public:
     }
 
 private:
+    void showProgress()
+    {
+        if (m_progress->isVisible())
+            return;
+        // Over the account panel; the mode and the clock stay in view.
+        if (const QWidget *panel = m_statusBar->findChild<QWidget *>(QStringLiteral("Panel1"),
+                                                                     Qt::FindDirectChildrenOnly))
+            m_progress->setGeometry(panel->geometry());
+        m_progress->show();
+        m_progress->raise();
+    }
+
     template <typename Work> void onWindowThread(Work &&work)
     {
         if (QThread::currentThread() == m_window->thread())
@@ -120,6 +147,11 @@ private:
     QStatusBar *m_statusBar;
     QProgressBar *m_progress;
     Dialogs &m_dialogs;
+    const QString m_account;
+    const QString m_year;
+    QElapsedTimer m_clock;
+    bool m_runRange = false;  // the progress counts periods (not a wait)
+    int m_secondsWaited = -1; // the worker's own
 };
 
 } // namespace
@@ -136,15 +168,24 @@ void frmMain::cmdDo_Click()
     m_running = true;
     m_closeAfterRun = false;
     ClearStopRequest();
+    // What cannot be used during the run looks so; the layout stays.
+    // 退出 stays alive: it asks to stop, as Esc and the close box do.
+    QList<std::pair<QWidget *, bool>> idle;
+    QWidget *const controls[] = {m_cmdDo,   m_cmdRefresh, m_cmbAcc,
+                                 m_cmbYear, m_isSql[0],   m_isSql[1]};
+    for (QWidget *control : controls) {
+        idle.append({control, control->isEnabled()});
+        control->setEnabled(false);
+    }
     {
         InputBlocker blocker(this);
-        blocker.onStopRequest([this](bool closeBox) { askToStop(closeBox); });
-        WindowRecalcUi ui(this, m_cmdDo, m_statusBar, m_progress, m_dialogs);
-
+        blocker.onStopRequest([this](bool closeAfterwards) { askToStop(closeAfterwards); },
+                              m_cmdExit);
         // The worker is the only user of the program-wide database state until
         // it ends; the window only paints, ticks and shows what it is told.
         const QString account = m_cmbAcc->currentText();
         const QString year = m_cmbYear->currentText();
+        WindowRecalcUi ui(this, m_cmdDo, m_statusBar, m_progress, m_dialogs, account, year);
         QEventLoop loop;
         std::unique_ptr<QThread> worker(
             QThread::create([&] { RunRecalcCommand(account, year, ui); }));
@@ -158,6 +199,12 @@ void frmMain::cmdDo_Click()
         m_progress->hide();
         m_statusBar->clearMessage();
         m_running = false;
+    }
+    // The run button's state is the run's word (enabled again on every way
+    // out); the others are as they were.
+    for (const auto &[control, enabled] : std::as_const(idle)) {
+        if (control != m_cmdDo)
+            control->setEnabled(enabled);
     }
     // Focus left on the run button: in the account box, with its text
     // selected, the next key would overwrite the account.

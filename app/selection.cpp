@@ -2,6 +2,7 @@
 // account-year database.
 #include "app/dialogs.h"
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "data/app_error.h"
 #include "data/conn_strings.h"
 #include "data/db_state.h"
@@ -10,6 +11,7 @@
 #include "platform/platform.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QRegularExpression>
 
@@ -70,6 +72,7 @@ void frmMain::CmdRefresh_Click()
 {
     SysConnStr.clear();
     m_txtCurdb->setText(QString());
+    QString browsed; // a system database chosen in the file dialog
     try {
         if (!SysConn)
             RaiseAppError(kOpenDatabaseError);
@@ -86,17 +89,23 @@ void frmMain::CmdRefresh_Click()
                     : directory + sep;
             const QString file =
                 base + QStringLiteral("kvsystem") + sep + QStringLiteral("kvsystem.mdb");
+            const QString chosen = ChosenSystemDatabase();
             if (AccountYearFileExists(file)) {
                 SysConnStr = JetConnPrefix + file;
+            } else if (!chosen.isEmpty() && AccountYearFileExists(chosen)) {
+                SysConnStr = JetConnPrefix + chosen;
             } else {
-                SqlText =
+                // The default folder need not exist on a first start: browse
+                // from the operator's own folder, with no file name proposed.
+                browsed =
                     m_dialogs
-                        .openFileName(this, QStringLiteral("寻找系统数据库"), directory,
+                        .openFileName(this, QStringLiteral("寻找系统数据库"), QDir::homePath(),
                                       QtFileFilter(QStringLiteral("Korvane系统数据库|kvsystem*.*")))
                         .trimmed();
-                if (SqlText.isEmpty())
-                    RaiseAppError(kOpenDatabaseError);
-                SysConnStr = JetConnPrefix + SqlText;
+                // Cancelled: the operator knows that nothing opens.
+                if (browsed.isEmpty())
+                    return;
+                SysConnStr = JetConnPrefix + browsed;
             }
         } else if (!m_dialogs.login(this)) {
             // Given up while it waited: the operator knows, and nothing opens.
@@ -104,6 +113,8 @@ void frmMain::CmdRefresh_Click()
         }
         if (!SysConn || !OpenConn(*SysConn, SysConnStr))
             RaiseStepError(kOpenDatabaseError);
+        if (!browsed.isEmpty())
+            setChosenSystemDatabase(browsed);
         m_cmbAcc->setEnabled(true);
         m_cmbYear->setEnabled(true);
         FillCombo(m_cmbAcc, kAccountQuery);

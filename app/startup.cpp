@@ -1,9 +1,12 @@
 #include "app/startup.h"
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <QWidget>
+#include <algorithm>
 #include <optional>
 
 namespace fa {
@@ -16,7 +19,23 @@ std::optional<QFont> &savedDesktopFont()
     return font;
 }
 
+QString &chosenSystemDatabase()
+{
+    static QString path;
+    return path;
+}
+
 } // namespace
+
+QString ChosenSystemDatabase()
+{
+    return chosenSystemDatabase();
+}
+
+void setChosenSystemDatabase(const QString &path)
+{
+    chosenSystemDatabase() = path;
+}
 
 void setUpApplication()
 {
@@ -34,15 +53,30 @@ void setUpApplication()
             QCoreApplication::installTranslator(translator);
     }
 
-    // A pixel size keeps the text inside the drawn boxes at any point size
-    // and dpi the desktop chooses; the desktop's family stays. Setting the
-    // whole application's font also drops the per-class fonts of the
-    // platform theme, so message boxes, labels and buttons all agree.
+    // Whole pixels: the windows grow their boxes by the ratio of the font's
+    // pixel size to the drawn one, and the text must grow by the same. The
+    // desktop's family stays. Setting the whole application's font also
+    // drops the per-class fonts of the platform theme, so message boxes,
+    // labels and buttons all agree.
     if (!savedDesktopFont())
         savedDesktopFont() = QApplication::font();
     QFont font = *savedDesktopFont();
-    font.setPixelSize(kLayoutFontPixels);
+    font.setPixelSize(std::max(kLayoutFontPixels, QFontInfo(font).pixelSize()));
     QApplication::setFont(font);
+}
+
+Twips::Twips(const QWidget &window)
+    : m_scale(std::max(1.0, QFontInfo(window.font()).pixelSize() / double(kLayoutFontPixels)))
+{}
+
+int Twips::operator()(int twips) const
+{
+    return qRound(twips * m_scale / 15);
+}
+
+QRect Twips::operator()(int left, int top, int width, int height) const
+{
+    return QRect((*this)(left), (*this)(top), (*this)(width), (*this)(height));
 }
 
 QFont desktopFont()

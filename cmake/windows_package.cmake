@@ -43,7 +43,11 @@ else()
                     "the package's Qt dialogs will speak English")
 endif()
 
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+# A README for Windows users, with Windows line ends; README.md speaks of
+# building on Debian and shows pictures that the zip does not carry.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
+               ${CMAKE_BINARY_DIR}/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${CMAKE_BINARY_DIR}/README-windows.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME fatotal-${PROJECT_VERSION}-win64)

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
+#include <cerrno>
 #include <cstdio>
 #include <deque>
 #include <sqlite3.h>
@@ -29,42 +30,62 @@ QString lastMessage(sqlite3 *db, int rc)
     return QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
 }
 
-// A short lead-in that tells the operator what kind of trouble it is; the
-// database's own text follows.
-QString leadIn(int rc)
+// The operating system refused the file itself (EACCES, or
+// ERROR_ACCESS_DENIED on Windows), not SQLite.
+bool accessDenied(sqlite3 *db)
+{
+#ifdef Q_OS_WIN
+    constexpr int kAccessDenied = 5; // ERROR_ACCESS_DENIED
+#else
+    constexpr int kAccessDenied = EACCES;
+#endif
+    return db && sqlite3_system_errno(db) == kAccessDenied;
+}
+
+// What the operator reads: one Chinese sentence for the troubles an operator
+// can act on, the database's own text for the rest (behind a short lead-in
+// that says what kind of trouble it is).
+QString reasonText(sqlite3 *db, int rc)
 {
     switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return QStringLiteral("数据库已被其他程序锁定：");
-    case SQLITE_NOTADB:
-        return QStringLiteral("不可识别的数据库格式：");
-    case SQLITE_CORRUPT:
-        return QStringLiteral("数据库文件已损坏：");
-    case SQLITE_CANTOPEN:
-        return QStringLiteral("无法打开数据库文件：");
+        return QStringLiteral("数据库被其他程序占用");
     case SQLITE_READONLY:
-        return QStringLiteral("数据库是只读的：");
+        return QStringLiteral("数据库是只读的");
+    case SQLITE_NOTADB:
+        return QStringLiteral("不是数据库文件");
     case SQLITE_FULL:
-        return QStringLiteral("磁盘已满：");
+        return QStringLiteral("磁盘已满");
     case SQLITE_IOERR:
-        return QStringLiteral("读写数据库文件出错：");
+        return QStringLiteral("读写磁盘出错");
     case SQLITE_PERM:
     case SQLITE_AUTH:
-        return QStringLiteral("没有访问数据库文件的权限：");
+        return QStringLiteral("没有权限");
+    case SQLITE_CANTOPEN:
+        if (accessDenied(db))
+            return QStringLiteral("没有权限");
+        return QStringLiteral("无法打开数据库文件：") + lastMessage(db, rc);
+    case SQLITE_CORRUPT:
+        return QStringLiteral("数据库文件已损坏：") + lastMessage(db, rc);
     default:
-        return {};
+        break;
     }
+    const QString message = lastMessage(db, rc);
+    static const QLatin1String noSuchTable("no such table: ");
+    if (message.startsWith(noSuchTable))
+        return QStringLiteral("没有表 ") + message.mid(noSuchTable.size());
+    return message;
 }
 
 // Errors in the command text (syntax, unknown names, an object that exists
 // already) are SQLITE_ERROR; everything else is a failure of the provider.
 AppError makeError(sqlite3 *db, int rc, bool commandText)
 {
-    const QString message = lastMessage(db, rc);
+    const QString reason = reasonText(db, rc);
     if (commandText && (rc & 0xff) == SQLITE_ERROR)
-        return AppError(kErrorsInCommand, message);
-    return AppError(kProviderFailure, leadIn(rc) + message);
+        return AppError(kErrorsInCommand, reason);
+    return AppError(kProviderFailure, reason);
 }
 
 [[noreturn]] void fail(sqlite3 *db, int rc, bool commandText)
@@ -419,8 +440,7 @@ void SqliteProvider::open(const QString &connectionString)
     const QByteArray name = path.toUtf8();
     int rc = sqlite3_open_v2(name.constData(), &db->handle, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
-        const QString message = lastMessage(db->handle, rc);
-        throw AppError(kProviderFailure, leadIn(rc) + message + QStringLiteral("：") + shown);
+        throw AppError(kProviderFailure, reasonText(db->handle, rc) + QStringLiteral("：") + shown);
     }
     sqlite3_extended_result_codes(db->handle, 1);
     db->busyTimeoutMs = d->busyTimeoutMs;
@@ -441,8 +461,8 @@ void SqliteProvider::open(const QString &connectionString)
                 rc = SQLITE_OK;
         }
         if (rc != SQLITE_OK) {
-            const QString message = lastMessage(db->handle, rc);
-            throw AppError(kProviderFailure, leadIn(rc) + message + QStringLiteral("：") + shown);
+            throw AppError(kProviderFailure,
+                           reasonText(db->handle, rc) + QStringLiteral("：") + shown);
         }
     }
     startTrace(*db, path);
@@ -528,9 +548,9 @@ void createDatabaseFile(const QString &path)
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db, "PRAGMA application_id = 0; VACUUM", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        const QString message = lastMessage(db, rc);
+        const QString reason = reasonText(db, rc);
         sqlite3_close_v2(db);
-        throw AppError(kProviderFailure, leadIn(rc) + message + QStringLiteral("：") + path);
+        throw AppError(kProviderFailure, reason + QStringLiteral("：") + path);
     }
     sqlite3_close_v2(db);
 }

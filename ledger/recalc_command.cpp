@@ -43,6 +43,15 @@ void checkAndLoad(const QString &account, const QString &year, AccountYearRunLoc
                     QStringLiteral("AccInformation 打不开 或固定资产模块没启用"));
     FaStartDate = DateValue(WorkRs->Fields(0));
 
+    // The calendar closes the system database once it has read the periods:
+    // a later run opens it again with the saved connection string, so that
+    // 计算总帐 works again without 刷新 and without a new login.
+    if (SysConn->State() != adStateOpen && !SysConnStr.isEmpty() &&
+        !OpenConn(*SysConn, SysConnStr)) {
+        const QString reason = LastFailureReason();
+        RaiseAppError(QStringLiteral("打开数据库错误") +
+                      (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason));
+    }
     // The reason travels with the answer: what is wrong with the calendar, or
     // the database's text when it could not be read.
     QString problem;
@@ -61,6 +70,18 @@ void closeQuietly(Connection &connection)
             connection.Close();
     } catch (const AppError &) {
         // A connection that is gone holds nothing.
+    }
+}
+
+// A result left open on the account-year (a check that stopped after reading
+// AccInformation) would keep its read lock past the connection's close.
+void closeResults()
+{
+    try {
+        if (WorkRs && WorkRs->State() == adStateOpen)
+            WorkRs->Close();
+    } catch (const AppError &) {
+        // Gone with its connection.
     }
 }
 
@@ -88,6 +109,7 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
         checkAndLoad(account, year, runLock);
     } catch (const AppError &error) {
         // Nothing is held while the operator reads why.
+        closeResults();
         closeQuietly(*AccConn);
         runLock.release();
         ui.showMessage(StopRequested() ? kRunCancelledMessage : error.description());
@@ -105,6 +127,7 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
     // end, so that another program (or run) can use them while the operator
     // reads it. The driver's own word still comes while the run looks busy.
     QString closeFailure;
+    closeResults();
     try {
         AccConn->Close();
     } catch (const AppError &error) {

@@ -19,6 +19,11 @@ class frmLog;
 
 namespace guitest {
 
+// How long a test waits for what the code under test must bring about (a held
+// open reaching the window, a thread ending): far beyond any slow or loaded
+// machine, so that only a fault uses it up.
+inline constexpr int kPatienceMs = 120000;
+
 using LoginScript = std::function<void(fa::frmLog &)>;
 
 // Records every message, answers file dialogs from a queue (cancel when it is

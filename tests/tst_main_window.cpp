@@ -8,11 +8,13 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -32,6 +34,21 @@ void clickRadio(QRadioButton *button)
     const QRect indicator =
         button->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, button);
     QTest::mouseClick(button, Qt::LeftButton, {}, indicator.center());
+}
+
+// False when a label or a button cuts its caption off.
+bool captionFits(QWidget *w)
+{
+    auto *label = qobject_cast<QLabel *>(w);
+    if (label && label->wordWrap())
+        return label->heightForWidth(label->width()) <= label->height();
+    const int margin =
+        qobject_cast<QPushButton *>(w) ? w->style()->pixelMetric(QStyle::PM_ButtonMargin) : 0;
+    const QRect room = w->contentsRect().adjusted(margin, 0, -margin, 0);
+    const QString text = w->property("text").toString();
+    return (!label && !qobject_cast<QAbstractButton *>(w)) ||
+           (w->fontMetrics().horizontalAdvance(text) <= room.width() &&
+            w->fontMetrics().tightBoundingRect(text).height() <= room.height());
 }
 
 } // namespace
@@ -128,7 +145,7 @@ private slots:
         QCOMPARE(WorkRs->State(), adStateClosed);
 
         QVERIFY(!m_window->cmdDo()->isEnabled());
-        QVERIFY(!m_window->txtCurdb()->isEnabled());
+        QVERIFY(m_window->txtCurdb()->isEnabled() && m_window->txtCurdb()->isReadOnly());
         QVERIFY(m_window->txtCurdb()->text().isEmpty());
         for (QComboBox *combo : {m_window->cmbAcc(), m_window->cmbYear()}) {
             QVERIFY(combo->isEnabled());
@@ -144,6 +161,54 @@ private slots:
         QCOMPARE(m_window->Timer1()->interval(), 1000);
         for (int panel = 1; panel <= 3; ++panel)
             QVERIFY(m_window->panelText(panel).isEmpty());
+    }
+
+    // The whole path is the tooltip; what the box shows keeps its start and the file name.
+    void pathBoxShortensInTheMiddle()
+    {
+        auto *box = dynamic_cast<PathBox *>(m_window->txtCurdb());
+        const QString path =
+            QStringLiteral("/srv/") + QString(80, u'x') + QStringLiteral("/2002/kvdata.mdb");
+        box->setText(path);
+        QCOMPARE(box->toolTip(), path);
+        const QString shown = box->shownText();
+        QVERIFY2(shown.startsWith(QStringLiteral("/srv/x")) && shown.contains(QChar(0x2026)) &&
+                     shown.endsWith(QStringLiteral("/kvdata.mdb")) &&
+                     box->fontMetrics().horizontalAdvance(shown) < box->width(),
+                 qPrintable(shown));
+    }
+
+    // With a larger desktop font both windows grow in proportion and no
+    // caption is cut off.
+    void grownWithTheDesktopFont_data()
+    {
+        QTest::addColumn<int>("points");
+        QTest::newRow("9 pt") << 9;
+        QTest::newRow("14 pt") << 14;
+    }
+
+    void grownWithTheDesktopFont()
+    {
+        QFETCH(int, points);
+        const QFont before = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
+        m_window.reset();
+        QApplication::setFont(QFont(before.family(), points));
+        const double scale = std::max(1.0, QFontInfo(QApplication::font()).pixelSize() / 12.0);
+        m_window = std::make_unique<frmMain>(m_dialogs);
+        frmLog log;
+        m_window->show();
+        log.show();
+        m_window->IsSQL_Click(1);
+        m_window->Timer1_Timer();
+        const std::pair<QWidget *, QSize> windows[] = {{m_window.get(), QSize(361, 154)},
+                                                       {&log, QSize(214, 90)}};
+        for (const auto &[window, drawn] : windows) {
+            QVERIFY(qAbs(window->width() - drawn.width() * scale) <= 1 &&
+                    qAbs(window->height() - drawn.height() * scale) <= 1);
+            for (QWidget *w : window->findChildren<QWidget *>())
+                QVERIFY2(captionFits(w), qPrintable(w->property("text").toString()));
+        }
     }
 
     void tabOrder()

@@ -345,7 +345,7 @@ private slots:
         const Run run = rebuild(list, input);
         QCOMPARE(run.exitCode, exitCode);
         if (exitCode == 2)
-            QVERIFY(run.messages.join(QLatin1Char('\n')).contains(QLatin1String("usage:")));
+            QVERIFY(run.messages.join(QLatin1Char('\n')).contains(QStringLiteral("用法：")));
     }
 
     void completedRunExitsWithZero()
@@ -407,9 +407,9 @@ private slots:
         exec(path, "ALTER TABLE fa_Cards RENAME TO fa_Cards_saved");
         const Run run = rebuild(fileArgs(QStringLiteral("001"), QStringLiteral("2026")));
         exec(path, "ALTER TABLE fa_Cards_saved RENAME TO fa_Cards");
-        QCOMPARE(run.messages, (QStringList{QStringLiteral("打开卡片表错误"),
-                                            QStringLiteral("no such table: fa_Cards"),
-                                            QStringLiteral("整理未完成，fa_Total 保持原样")}));
+        QCOMPARE(run.messages,
+                 (QStringList{QStringLiteral("打开卡片表错误"), QStringLiteral("没有表 fa_Cards"),
+                              QStringLiteral("整理未完成，fa_Total 保持原样")}));
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(scalar(path, kSummaryDigest), before);
     }

@@ -5,17 +5,22 @@
 #include "data/db_state.h"
 #include "fake_platform.h"
 #include "gui_fixtures.h"
+#include "ledger/run_lock.h"
+#include "platform/platform.h"
 #include "rebuild_fixture.h"
 #include "tools/sample_ledger.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -49,8 +54,11 @@ public:
         return list;
     }
 
+    std::function<void()> onMessage; // called as each message shows
     void message(QWidget *, const QString &text) override
     {
+        if (onMessage)
+            onMessage();
         const QCursor *cursor = QApplication::overrideCursor();
         shown.append({text, runButton && runButton->isEnabled(),
                       cursor && cursor->shape() == Qt::WaitCursor});
@@ -59,10 +67,14 @@ public:
     {
         return {};
     }
+    // A completed run's box: its first line counts as the message, the
+    // second (books, changes, time) is kept apart.
     QStringList details;
+    QStringList results;
     void detailedMessage(QWidget *parent, const QString &text, const QString &more) override
     {
-        message(parent, text);
+        message(parent, text.section(QLatin1Char('\n'), 0, 0));
+        results << text.section(QLatin1Char('\n'), 1);
         details << more;
     }
     QStringList questions;
@@ -133,7 +145,9 @@ private slots:
         m_dialogs.shown.clear();
         m_dialogs.questions.clear();
         m_dialogs.details.clear();
+        m_dialogs.results.clear();
         m_dialogs.loginScript = nullptr;
+        m_dialogs.answer = false;
         m_window = std::make_unique<frmMain>(m_dialogs);
         m_dialogs.runButton = m_window->cmdDo();
         m_window->show();
@@ -168,19 +182,67 @@ private slots:
         QVERIFY(after != before);
     }
 
-    void secondRunNeedsTheSystemDatabaseAgain()
+    // Every way out of a run lets the account-year go before its last word
+    // shows: the connection closed, no read lock left on the file, the run
+    // lock free. The next 计算总帐 needs no 刷新.
+    void everyWayOutLetsTheLedgerGo_data()
     {
-        click(m_window->CmdRefresh());
-        click(m_window->cmdDo());
-        m_dialogs.shown.clear();
-        click(m_window->cmdDo());
-        QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("可能系统库ua_period 有误")});
-        QVERIFY(m_window->cmdDo()->isEnabled());
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("completed") << QString() << QStringLiteral("整理完毕");
+        QTest::newRow("refused by a check")
+            << "UPDATE AccInformation SET cValue = '9.1' WHERE cName = 'VersionFlag'"
+            << QStringLiteral("Korvane软件版本好太高");
+        QTest::newRow("failed") << "ALTER TABLE fa_Cards RENAME TO fa_Cards_saved"
+                                << QStringLiteral("整理未完成，fa_Total 保持原样");
+        QTest::newRow("stopped") << "stop" << QStringLiteral("整理已停止，fa_Total 保持原样");
+    }
 
-        m_dialogs.shown.clear();
+    void everyWayOutLetsTheLedgerGo()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, last);
+        const auto exec = [this](const QString &sql) {
+            sqlite3 *db = nullptr;
+            sqlite3_open_v2(ledger().toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+            const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+            return rc;
+        };
+        QStringList held;
+        m_dialogs.onMessage = [&] {
+            HeldFileLock runLock;
+            if (AccConn->State() != adStateClosed)
+                held << "AccConn";
+            if (exec("BEGIN EXCLUSIVE; ROLLBACK") != SQLITE_OK)
+                held << "the file";
+            if (runLock.take(QDir::fromNativeSeparators(ledger()) + kRunLockSuffix) !=
+                HeldFileLock::Outcome::Held)
+                held << "the run lock";
+        };
+        const auto restore = qScopeGuard([&] {
+            m_dialogs.onMessage = nullptr;
+            exec("ALTER TABLE fa_Cards_saved RENAME TO fa_Cards");
+            exec("UPDATE AccInformation SET cValue = '8.21' WHERE cName = 'VersionFlag'");
+        });
         click(m_window->CmdRefresh());
         click(m_window->cmdDo());
-        QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
+        m_dialogs.shown.clear();
+        m_dialogs.answer = true;
+        if (damage == "stop")
+            connect(m_window->runProgress(), &QProgressBar::valueChanged, m_window.get(), [&] {
+                QCoreApplication::postEvent(m_window.get(),
+                                            new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+            });
+        else if (!damage.isEmpty())
+            QCOMPARE(exec(damage), SQLITE_OK);
+
+        // The second run, without 刷新.
+        click(m_window->cmdDo());
+        QCoreApplication::processEvents();
+        QCOMPARE(m_dialogs.texts().value(m_dialogs.shown.size() - 1), last);
+        QCOMPARE(held, QStringList());
+        QCOMPARE(m_window->cmdDo()->isEnabled(), true);
     }
 
     void aStoppedRunReportsWhileBusyAndKeepsTheSummary()
@@ -202,9 +264,8 @@ private slots:
                      nullptr);
         sqlite3_close(db);
 
-        QCOMPARE(m_dialogs.texts(),
-                 (QStringList{QStringLiteral("打开卡片表错误\nno such table: fa_Cards"),
-                              QStringLiteral("整理未完成，fa_Total 保持原样")}));
+        QCOMPARE(m_dialogs.texts(), (QStringList{QStringLiteral("打开卡片表错误\n没有表 fa_Cards"),
+                                                 QStringLiteral("整理未完成，fa_Total 保持原样")}));
         QVERIFY(!m_dialogs.shown.first().runEnabled);
         QVERIFY(m_dialogs.shown.first().hourglass);
         QVERIFY(m_window->cmdDo()->isEnabled());
@@ -278,6 +339,12 @@ private slots:
         QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
         QCOMPARE(lines.value(2), QStringLiteral("change,sDeptNum,sTypeNum,iPeriod,column,old,new"));
         QCOMPARE(lines.first(), QStringLiteral("新增 0 行，删除 0 行，修改 1 行"));
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("^帐套 001 2025 年：新增 0 行，删除 0 行，修改 1 "
+                                              "行，用时 \\d+ 秒$"))
+                .match(m_dialogs.results.value(0))
+                .hasMatch(),
+            qPrintable(m_dialogs.results.value(0)));
         QCOMPARE(lines.size(), 5);
         QVERIFY2(lines.value(3).startsWith(QStringLiteral("changed,")) &&
                      lines.value(3).contains(QStringLiteral(",dblValue,")),
@@ -317,6 +384,8 @@ private slots:
         QTest::newRow("close box, yes") << "close" << true;
         QTest::newRow("Esc, yes") << "Esc" << true;
         QTest::newRow("close box, no") << "close" << false;
+        QTest::newRow("退出, yes") << "exit" << true;
+        QTest::newRow("退出, no") << "exit" << false;
     }
 
     void stopDuringTheRun()
@@ -328,13 +397,29 @@ private slots:
         m_dialogs.answer = answer;
         // Asked for while period 3 is rebuilt, in the middle of the transaction.
         QProgressBar *progress = m_window->runProgress();
+        QStringList enabledDuringTheRun;
         bool asked = false;
         connect(progress, &QProgressBar::valueChanged, progress, [&](int value) {
             if (value != 2 || std::exchange(asked, true))
                 return;
-            if (how == "close")
+            // Nothing but 退出 looks usable meanwhile.
+            for (QWidget *control : m_window->findChildren<QWidget *>())
+                if (control->isEnabled() && qobject_cast<QAbstractButton *>(control) &&
+                    control != m_window->cmdExit())
+                    enabledDuringTheRun << control->objectName();
+            if (m_window->cmbAcc()->isEnabled() || m_window->cmbYear()->isEnabled())
+                enabledDuringTheRun << "lists";
+            if (how == "close") {
                 QCoreApplication::postEvent(m_window.get(), new QCloseEvent);
-            else
+            } else if (how == "exit") {
+                QWidget *exit = m_window->cmdExit();
+                const QPointF at = QRectF(exit->rect()).center();
+                for (const QEvent::Type type :
+                     {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+                    QCoreApplication::postEvent(
+                        exit, new QMouseEvent(type, at, exit->mapToGlobal(at), Qt::LeftButton,
+                                              Qt::LeftButton, Qt::NoModifier));
+            } else
                 QCoreApplication::postEvent(
                     m_window.get(),
                     new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
@@ -344,6 +429,7 @@ private slots:
 
         QCOMPARE(m_dialogs.questions,
                  QStringList{QStringLiteral("停止整理？fa_Total 将保持原样。")});
+        QCOMPARE(enabledDuringTheRun, QStringList());
         if (!answer) {
             QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
             QVERIFY(m_window->isVisible());
@@ -351,7 +437,7 @@ private slots:
         }
         QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理已停止，fa_Total 保持原样")});
         QCOMPARE(totals(ledger()), before);
-        QCOMPARE(m_window->isVisible(), how != "close");
+        QCOMPARE(m_window->isVisible(), how == "Esc");
         if (how == "Esc") {
             // Nothing of the stop is left over for the next run.
             click(m_window->CmdRefresh());
@@ -445,16 +531,31 @@ private slots:
         sqlite3 *other = nullptr;
         sqlite3_open_v2(ledger().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr);
         QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-        QString shownWhileLocked;
-        QTimer::singleShot(300, [&] {
-            shownWhileLocked = m_window->StatusBar1()->currentMessage();
+        // The wait shows where the progress goes, with the seconds waited;
+        // the mode and the clock stay in view, and nothing looks usable.
+        QStringList shownWhileLocked;
+        QTimer::singleShot(1300, [&] {
+            shownWhileLocked << m_window->runProgress()->text()
+                             << m_window->StatusBar1()->currentMessage();
+            for (QLabel *panel : m_window->StatusBar1()->findChildren<QLabel *>())
+                if (!panel->isVisible())
+                    shownWhileLocked << panel->objectName();
+            for (QWidget *control : {static_cast<QWidget *>(m_window->cmdDo()),
+                                     static_cast<QWidget *>(m_window->CmdRefresh()),
+                                     static_cast<QWidget *>(m_window->cmbAcc())})
+                if (control->isEnabled())
+                    shownWhileLocked << control->objectName();
             sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
         });
 
         click(m_window->cmdDo());
         sqlite3_close(other);
 
-        QCOMPARE(shownWhileLocked, QStringLiteral("数据库被其他程序占用，正在等待…"));
+        // However late the run began to wait.
+        shownWhileLocked[0].replace(QRegularExpression(QStringLiteral(" \\d 秒$")),
+                                    QStringLiteral(" n 秒"));
+        QCOMPARE(shownWhileLocked,
+                 (QStringList{QStringLiteral("数据库被其他程序占用，正在等待… n 秒"), QString()}));
         QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
         QCOMPARE(m_window->StatusBar1()->currentMessage(), QString());
     }

@@ -87,16 +87,21 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content"); // null: do not create
-        QTest::newRow("missing") << QStringLiteral("missing.mdb") << QByteArray();
-        QTest::newRow("text file") << QStringLiteral("notes.mdb")
-                                   << QByteArray("Standard Jet DB, or so it says\n").repeated(200);
-        QTest::newRow("empty file") << QStringLiteral("empty.mdb") << QByteArray("");
-        QTest::newRow("directory") << QStringLiteral("folder.mdb") << QByteArray();
+        QTest::addColumn<QString>("reason");     // the description, before the path
+        QTest::newRow("missing") << QStringLiteral("missing.mdb") << QByteArray() << "找不到文件：";
+        QTest::newRow("text file")
+            << QStringLiteral("notes.mdb")
+            << QByteArray("Standard Jet DB, or so it says\n").repeated(200) << "不是数据库文件：";
+        QTest::newRow("empty file")
+            << QStringLiteral("empty.mdb") << QByteArray("") << "不可识别的数据库格式：";
+        QTest::newRow("directory")
+            << QStringLiteral("folder.mdb") << QByteArray() << "不是数据库文件：";
     }
     void openRefusesWhatIsNoDatabase()
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
         const QString path = m_dir.filePath(name);
         if (name.startsWith(QLatin1String("folder")))
             QVERIFY(QDir().mkpath(path));
@@ -109,7 +114,7 @@ private slots:
         SqliteProvider provider;
         QString description;
         QCOMPARE(errorNumber([&] { provider.open(jet(path)); }, &description), kProviderFailure);
-        QVERIFY(!description.isEmpty());
+        QCOMPARE(description, reason + QDir::toNativeSeparators(path));
         QVERIFY(!provider.isOpen());
         if (content.isNull() && !name.startsWith(QLatin1String("folder")))
             QVERIFY2(!QFile::exists(path), "a missing database must not be created");
@@ -295,7 +300,7 @@ private slots:
                              &description),
                  kProviderFailure);
         QVERIFY2(timer.elapsed() >= 250, "the lock must be waited for");
-        QVERIFY(description.contains(QLatin1String("locked")));
+        QVERIFY(description.startsWith(QStringLiteral("数据库被其他程序占用")));
         // An exclusive lock keeps readers out as well, and a fresh open too;
         // a reserved one lets them read what was committed.
         SqliteProvider second;

@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "gui_fixtures.h"
 
+#include <QFontInfo>
 #include <QTest>
 #include <QtWidgets>
 
@@ -43,7 +44,8 @@ private slots:
         main.show();
         main.IsSQL_Click(1);
         main.Timer1_Timer();
-        QCOMPARE(main.font().pixelSize() + log.font().pixelSize(), 2 * fa::kLayoutFontPixels);
+        QCOMPARE(main.font().pixelSize(), QFontInfo(fa::desktopFont()).pixelSize());
+        QCOMPARE(log.font().pixelSize(), main.font().pixelSize());
         QList<std::pair<QWidget *, int>> boxes = {
             {main.Label1(), main.Label1()->width()},
             {log.Label1(), log.txtServer()->x() - log.Label1()->x()},

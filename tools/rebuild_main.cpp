@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -57,18 +58,81 @@ std::optional<QString> readPasswordFromStdin()
     return QString::fromUtf8(line);
 }
 
-const char *const kUsageHint =
-    "usage: fatotal-rebuild --system <kvsystem.mdb> --account <ids> --year <years> [--check] "
-    "[--changes <file>]\n"
-    "       fatotal-rebuild --server <name> [--password-stdin] --account <ids> --year <years> "
-    "[--check] [--changes <file>]";
+const QString kUsageHint = QStringLiteral(
+    "用法：fatotal-rebuild --system <kvsystem.mdb> --account <帐套号> --year <年度> [--check] "
+    "[--changes <文件>]\n"
+    "      fatotal-rebuild --server <服务器> [--password-stdin] --account <帐套号> --year <年度> "
+    "[--check] [--changes <文件>]");
 
 // Wrong arguments: what is wrong, then how it is called.
 int usageError(const QString &problem)
 {
     printLine(QStringLiteral("fatotal-rebuild: ") + problem);
-    printLine(QString::fromLatin1(kUsageHint));
+    printLine(kUsageHint);
     return kUsage;
+}
+
+// Columns a terminal gives the text: Chinese characters take two.
+qsizetype displayWidth(const QString &text)
+{
+    qsizetype width = 0;
+    for (const QChar c : text)
+        width += c.unicode() >= 0x1100 ? 2 : 1;
+    return width;
+}
+
+// Our own help, in the operators' language; QCommandLineParser's would be
+// English and would offer Qt's own options.
+QString helpText(const QList<QCommandLineOption> &options)
+{
+    QString text = kUsageHint + QStringLiteral("\n\n"
+                                               "重新整理（用 --check 时只比较）帐套年度的 "
+                                               "fa_Total。\n"
+                                               "<帐套号> 和 <年度>：一个值、以逗号分隔的列表，或 "
+                                               "all。每个帐套年度各在一个事务中整理。\n\n"
+                                               "选项：\n");
+    constexpr qsizetype kNameColumn = 24;
+    for (const QCommandLineOption &option : options) {
+        QStringList names;
+        for (const QString &name : option.names())
+            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        QString left = QStringLiteral("  ") + names.join(QStringLiteral(", "));
+        if (!option.valueName().isEmpty())
+            left += QStringLiteral(" <%1>").arg(option.valueName());
+        const qsizetype pad = std::max<qsizetype>(kNameColumn - displayWidth(left), 2);
+        text += left + QString(pad, QLatin1Char(' ')) + option.description() + QLatin1Char('\n');
+    }
+    text += QStringLiteral("\n退出状态：0 全部整理完毕（用 --check 时：fa_Total 一致），"
+                           "1 检查或整理中止，2 参数错误，3 --check 发现差异。\n");
+    return text;
+}
+
+// What QCommandLineParser refused, said in Chinese: its own text is English.
+QString parseProblem(const QCommandLineParser &parser, const QList<QCommandLineOption> &options)
+{
+    if (!parser.unknownOptionNames().isEmpty()) {
+        const QString name = parser.unknownOptionNames().first();
+        return QStringLiteral("没有选项 %1%2")
+            .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name);
+    }
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    // "--check=yes": a value given to an option that takes none.
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("--"))
+            break;
+        const qsizetype assign = argument.indexOf(QLatin1Char('='));
+        if (!argument.startsWith(QLatin1Char('-')) || assign < 0)
+            continue;
+        QString name = argument.left(assign);
+        while (name.startsWith(QLatin1Char('-')))
+            name.remove(0, 1);
+        for (const QCommandLineOption &option : options) {
+            if (option.valueName().isEmpty() && option.names().contains(name))
+                return QStringLiteral("%1 不带值").arg(argument.left(assign));
+        }
+    }
+    // Otherwise the last option wanted a value and the line ended.
+    return QStringLiteral("%1 缺少值").arg(arguments.value(arguments.size() - 1));
 }
 
 // What is wrong with the arguments, or empty text. Each option is given
@@ -76,13 +140,13 @@ int usageError(const QString &problem)
 QString argumentProblem(const QCommandLineParser &parser, const QList<QCommandLineOption> &options)
 {
     if (!parser.positionalArguments().isEmpty())
-        return QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return QStringLiteral("多余的参数：%1").arg(parser.positionalArguments().first());
     for (const QCommandLineOption &option : options) {
         const QString name = option.names().first();
         if (parser.optionNames().count(name) > 1)
-            return QStringLiteral("--%1 is given more than once").arg(name);
+            return QStringLiteral("--%1 给了不止一次").arg(name);
         if (!option.valueName().isEmpty() && parser.isSet(option) && parser.value(option).isEmpty())
-            return QStringLiteral("--%1 needs a value").arg(name);
+            return QStringLiteral("--%1 缺少值").arg(name);
     }
     return {};
 }
@@ -95,55 +159,47 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("fatotal-rebuild"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Rebuilds (or, with --check, compares) fa_Total of account sets and "
-                       "years.\n"
-                       "File database:  fatotal-rebuild --system <kvsystem.mdb> --account <ids> "
-                       "--year <years> [--check] [--changes <file>]\n"
-                       "SQL Server:     fatotal-rebuild --server <name> --account <ids> --year "
-                       "<years> [--password-stdin] [--check] [--changes <file>]\n"
-                       "<ids> and <years>: one value, a comma-separated list, or all. Each "
-                       "account-year runs in its own transaction.\n"
-                       "Exit status: 0 when every rebuild completed (and for --check: fa_Total "
-                       "agrees), 1 when a check or a rebuild stopped, 2 for wrong arguments, "
-                       "3 when --check found differences."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption systemOption(QStringLiteral("system"),
-                                          QStringLiteral("The system database file."),
-                                          QStringLiteral("file"));
+                                          QStringLiteral("文件安装的系统库（kvsystem.mdb）。"),
+                                          QStringLiteral("文件"));
     const QCommandLineOption serverOption(QStringLiteral("server"),
-                                          QStringLiteral("The SQL Server that holds KVSYSTEM."),
-                                          QStringLiteral("name"));
-    const QCommandLineOption accountOption(
-        QStringLiteral("account"),
-        QStringLiteral("The account set numbers (3 characters each), or all."),
-        QStringLiteral("ids"));
+                                          QStringLiteral("存放 KVSYSTEM 的 SQL Server。"),
+                                          QStringLiteral("服务器"));
+    const QCommandLineOption accountOption(QStringLiteral("account"),
+                                           QStringLiteral("帐套号（每个 3 个字符），或 all。"),
+                                           QStringLiteral("帐套号"));
     const QCommandLineOption yearOption(QStringLiteral("year"),
-                                        QStringLiteral("The years, or all of each account set."),
-                                        QStringLiteral("years"));
+                                        QStringLiteral("年度，或 all：每个帐套的全部年度。"),
+                                        QStringLiteral("年度"));
     const QCommandLineOption checkOption(
-        QStringLiteral("check"),
-        QStringLiteral("A dry run: rebuild inside the transaction, report on standard output how "
-                       "fa_Total differs (CSV) and roll everything back."));
-    const QCommandLineOption changesOption(
-        QStringLiteral("changes"), QStringLiteral("Also write the change report (CSV) into file."),
-        QStringLiteral("file"));
+        QStringLiteral("check"), QStringLiteral("试运行：在事务中整理，把 fa_Total 的差异（CSV）"
+                                                "写到标准输出，然后全部回滚。"));
+    const QCommandLineOption changesOption(QStringLiteral("changes"),
+                                           QStringLiteral("另把变动清单（CSV）写入文件。"),
+                                           QStringLiteral("文件"));
     const QCommandLineOption passwordOption(
         QStringLiteral("password-stdin"),
-        QStringLiteral("Read the sa password from the first line of standard input instead of "
-                       "the saved setting."));
+        QStringLiteral("从标准输入的第一行读 SA口令，不用保存的口令。"));
+    const QCommandLineOption helpOption(
+#ifdef Q_OS_WIN
+        {QStringLiteral("?"), QStringLiteral("h"), QStringLiteral("help")},
+#else
+        {QStringLiteral("h"), QStringLiteral("help")},
+#endif
+        QStringLiteral("显示本说明并退出。"));
     const QList<QCommandLineOption> options{systemOption, serverOption,  accountOption, yearOption,
                                             checkOption,  changesOption, passwordOption};
     parser.addOptions(options);
+    parser.addOption(helpOption);
     // Not process(): it ends the program with status 1 on an unknown option.
     if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
+        return usageError(parseProblem(parser, options + QList{helpOption}));
     // Printed, never shown in a message box, which is what showHelp() does on
     // Windows for a program that has no console (started by a scheduler,
     // say), and which would wait there for a click.
     if (parser.isSet(helpOption)) {
         QString reason;
-        if (writeStandardOutput(parser.helpText().toLocal8Bit(), &reason))
+        if (writeStandardOutput(helpText(options + QList{helpOption}).toLocal8Bit(), &reason))
             return kCompleted;
         printLine(reason);
         return kStopped;
@@ -155,12 +211,13 @@ int main(int argc, char *argv[])
     if (fileMode == parser.isSet(serverOption) || !parser.isSet(accountOption) ||
         !parser.isSet(yearOption) || (fileMode && parser.isSet(passwordOption))) {
         return usageError(
-            QStringLiteral("give --system or --server, and --account and --year (see --help)"));
+            QStringLiteral("要给出 --system 或 --server 之一，以及 --account 和 --year；"
+                           "--password-stdin 只用于 --server（见 --help）"));
     }
 
     for (const QCommandLineOption &option : {accountOption, yearOption}) {
         if (!isSelection(parser.value(option)))
-            return usageError(QStringLiteral("--%1 takes a value, a comma-separated list or all")
+            return usageError(QStringLiteral("--%1 的值是一个值、以逗号分隔的列表或 all")
                                   .arg(option.names().first()));
     }
 
@@ -181,9 +238,8 @@ int main(int argc, char *argv[])
         } else if (const std::optional<QString> typed = readPasswordFromStdin()) {
             password = *typed;
         } else {
-            return usageError(QStringLiteral("the password on standard input is longer than %1 "
-                                             "bytes")
-                                  .arg(kMaxPasswordBytes));
+            return usageError(
+                QStringLiteral("标准输入上的口令超过 %1 字节").arg(kMaxPasswordBytes));
         }
     }
 

@@ -151,10 +151,10 @@ QString reportTargetProblem(const QString &target, const QStringList &databases)
 {
     for (const QString &database : databases) {
         if (sameFile(target, database))
-            return QStringLiteral("--changes names the database %1").arg(database);
+            return QStringLiteral("--changes 指向数据库 %1").arg(database);
     }
     if (beginsLikeDatabase(target))
-        return QStringLiteral("--changes names a database file: %1").arg(target);
+        return QStringLiteral("--changes 指向数据库文件：%1").arg(target);
     return {};
 }
 
