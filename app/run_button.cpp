@@ -177,6 +177,8 @@ void frmMain::cmdDo_Click()
         idle.append({control, control->isEnabled()});
         control->setEnabled(false);
     }
+    // Not the path box, with its text selected: on the one control that works.
+    m_cmdExit->setFocus();
     {
         InputBlocker blocker(this);
         blocker.onStopRequest([this](bool closeAfterwards) { askToStop(closeAfterwards); },

@@ -5,9 +5,11 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -239,8 +241,12 @@ RunResultDialog::RunResultDialog(const QString &text, const ChangeReport &change
         QPushButton *save =
             buttons->addButton(QStringLiteral("保存…"), QDialogButtonBox::ActionRole);
         connect(save, &QPushButton::clicked, this, &RunResultDialog::save);
-        resize(std::min(total + 4 * metrics.height(), 80 * metrics.height()),
-               30 * metrics.height());
+        // Within the screen, so that the buttons are always in view.
+        QSize size(std::min(total + 4 * metrics.height(), 80 * metrics.height()),
+                   30 * metrics.height());
+        if (const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+            size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+        resize(size);
     }
     QPushButton *ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
     ok->setDefault(true);

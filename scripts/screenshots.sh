@@ -85,9 +85,7 @@ scripts/build.sh
 
 # A home of its own: the pictures show a neutral demo folder rather than one
 # of this machine, the desktop's own settings stay out, and a copy of the
-# tool already running here does not turn this one away. The database box
-# shows the end of the path; the dots are what it cuts off, so the cut reads
-# as an ellipsis.
+# tool already running here does not turn this one away.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export HOME="$scratch/....../home/demo" TMPDIR="$scratch" XDG_RUNTIME_DIR="$scratch/run" LC_ALL=C.UTF-8

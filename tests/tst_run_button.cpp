@@ -409,6 +409,8 @@ private slots:
                     enabledDuringTheRun << control->objectName();
             if (m_window->cmbAcc()->isEnabled() || m_window->cmbYear()->isEnabled())
                 enabledDuringTheRun << "lists";
+            if (QApplication::focusWidget() != m_window->cmdExit())
+                enabledDuringTheRun << "focus elsewhere";
             if (how == "close") {
                 QCoreApplication::postEvent(m_window.get(), new QCloseEvent);
             } else if (how == "exit") {
