@@ -100,6 +100,9 @@ frmMain::frmMain(Dialogs &dialogs, QWidget *parent) : QWidget(parent), m_dialogs
     setObjectName(QStringLiteral("frmMain"));
     const Twips twips(*this);
     setFixedSize(twips(5415), twips(2310));
+    // Windows draws a fixed size as a frame without a sizing border or a
+    // maximize box only when asked.
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
 
     m_lblLabels[0] = makeLabel(this, QStringLiteral("lblLabels"), QStringLiteral("帐套号"),
                                twips(120, 120, 1095, 255));
