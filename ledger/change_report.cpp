@@ -263,6 +263,11 @@ QList<qsizetype> keyOrder(const TotalsSnapshot &snapshot)
 
 } // namespace
 
+QString CsvRecord(const QStringList &fields)
+{
+    return csvLine(fields);
+}
+
 TotalsSnapshot ReadTotals()
 {
     SqlText = QStringLiteral("SELECT * FROM fa_Total");

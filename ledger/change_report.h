@@ -64,6 +64,9 @@ struct ChangeReport
 // counts and texts compare exactly.
 ChangeReport CompareTotals(const TotalsSnapshot &before, const TotalsSnapshot &after);
 
+// One RFC 4180 CSV record, with its CRLF.
+QString CsvRecord(const QStringList &fields);
+
 } // namespace fa
 
 // Moved as bytes when the list of rows grows.

@@ -79,6 +79,12 @@ private:
 // such a file is never taken for a lock file.
 bool startsLikeDatabase(QByteArrayView head);
 
+// The user's own folder for what the tool keeps between runs (its history):
+// FATOTAL_STATE_DIR when set, else the system's per-user state folder plus
+// "fatotal". Made when missing, for its owner alone where the system has
+// such modes. Empty, with the reason in *error, when it cannot be made.
+QString stateDirectory(QString *error = nullptr);
+
 // The platform in force: the installed fake, else the system's own side.
 Platform &platform();
 // Installs a platform for tests (not owned); nullptr restores the system's.

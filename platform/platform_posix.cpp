@@ -337,6 +337,29 @@ void HeldFileLock::release()
     m_path.clear();
 }
 
+QString stateDirectory(QString *error)
+{
+    QString folder = qEnvironmentVariable("FATOTAL_STATE_DIR");
+    if (folder.isEmpty()) {
+        // XDG_STATE_HOME counts only as an absolute path.
+        QString base = qEnvironmentVariable("XDG_STATE_HOME");
+        if (!QDir::isAbsolutePath(base))
+            base = QDir::homePath() + QStringLiteral("/.local/state");
+        folder = base + QStringLiteral("/fatotal");
+    }
+    folder = QDir::cleanPath(QDir(folder).absolutePath());
+    // The parents as the user's umask makes them; the folder itself holds
+    // who ran what, so it is the owner's alone.
+    const QByteArray name = QFile::encodeName(folder);
+    if (!QDir().mkpath(QFileInfo(folder).path()) ||
+        (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) || !QFileInfo(folder).isDir()) {
+        if (error)
+            *error = QStringLiteral("无法建立文件夹：") + folder;
+        return {};
+    }
+    return folder;
+}
+
 Platform &systemPlatform()
 {
     static PosixPlatform instance;

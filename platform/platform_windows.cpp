@@ -252,6 +252,24 @@ void HeldFileLock::release()
     m_path.clear();
 }
 
+QString stateDirectory(QString *error)
+{
+    QString folder = qEnvironmentVariable("FATOTAL_STATE_DIR");
+    if (folder.isEmpty()) {
+        const QString local = qEnvironmentVariable("LOCALAPPDATA");
+        if (!local.isEmpty())
+            folder = local + QStringLiteral("\\fatotal");
+    }
+    if (!folder.isEmpty())
+        folder = QDir::toNativeSeparators(QDir::cleanPath(QDir(folder).absolutePath()));
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+        if (error)
+            *error = QStringLiteral("无法建立文件夹：") + folder;
+        return {};
+    }
+    return folder;
+}
+
 Platform &systemPlatform()
 {
     static WindowsPlatform instance;
