@@ -3,6 +3,7 @@
 #include "fixtures.h"
 #include "ledger/run_lock.h"
 #include "rebuild_fixture.h"
+#include "standin_process.h"
 #include "tools/sample_ledger.h"
 
 #include <QDir>
@@ -139,60 +140,6 @@ struct Demo
 const char *kSummaryDigest =
     "SELECT group_concat(sDeptNum || sTypeNum || iPeriod || lCount || dblValue || dblYearValue, "
     "';') FROM (SELECT * FROM fa_Total ORDER BY sDeptNum, sTypeNum, iPeriod)";
-
-// tds-standin serving an installation, with the given faults (--fail-batch,
-// --pause-batch); stopped at the end.
-struct StandIn
-{
-    QProcess process;
-    QString port;
-    QByteArray output;
-
-    explicit StandIn(const Demo &demo, const QStringList &faults = {})
-    {
-        process.start(qEnvironmentVariable("FATOTAL_BIN_DIR") +
-                          QStringLiteral("/tools/tds-standin" FATOTAL_EXE_SUFFIX),
-                      QStringList{QStringLiteral("--data"), demo.dir.path(),
-                                  QStringLiteral("--password"), QStringLiteral("pw")} +
-                          faults);
-        if (waitFor("\n"))
-            port = QString::fromLatin1(output).section(u':', 1).trimmed();
-        output.clear();
-    }
-    ~StandIn()
-    {
-        // A Windows console program takes no termination request.
-#ifdef Q_OS_WIN
-        process.kill();
-#else
-        process.terminate();
-#endif
-        process.waitForFinished();
-    }
-    bool started() const
-    {
-        return !port.isEmpty();
-    }
-    bool waitFor(const char *text)
-    {
-        while (!output.contains(text)) {
-            if (!process.waitForReadyRead(30000))
-                return false;
-            output += process.readAllStandardOutput();
-        }
-        return true;
-    }
-    QStringList args(const QString &accounts, const QString &years) const
-    {
-        return {QStringLiteral("--server"),
-                QStringLiteral("127.0.0.1,") + port,
-                QStringLiteral("--password-stdin"),
-                QStringLiteral("--account"),
-                accounts,
-                QStringLiteral("--year"),
-                years};
-    }
-};
 
 // The hand-checked small ledger of the rebuild tests as account set 003,
 // year 2002 (module start 10 May), with `suffix` after every department and
@@ -825,7 +772,7 @@ private slots:
         Demo served, file;
         for (const Demo *demo : {&served, &file})
             addSmallLedger(*demo, QStringLiteral("'|3甲"));
-        StandIn server(served);
+        fa::test::StandIn server(served.dir.path());
         QVERIFY(server.started());
         const QStringList all = server.args(QStringLiteral("all"), QStringLiteral("all"));
 
@@ -897,7 +844,7 @@ private slots:
         QFETCH(QString, meanwhile);
         QFETCH(QString, last);
         Demo demo;
-        StandIn server(demo, faults);
+        fa::test::StandIn server(demo.dir.path(), faults);
         QVERIFY(server.started());
         const QString path = demo.ledger("002", "2026");
         const QStringList before = totalRows(path);

@@ -8,6 +8,7 @@
 #include "ledger/run_lock.h"
 #include "platform/platform.h"
 #include "rebuild_fixture.h"
+#include "standin_process.h"
 #include "tools/sample_ledger.h"
 
 #include <QAbstractButton>
@@ -469,24 +470,15 @@ private slots:
         sample::writeDemo(demo.path(), 120);
         const QString served = demo.path() + QStringLiteral("/ZT002/2026/kvdata.mdb");
         const QStringList before = test::dumpTable(served, QStringLiteral("fa_Total"));
-        QProcess server;
-        QStringList args{"--data", demo.path(), "--password", "pw"};
+        QStringList faults;
         if (pauseAt > 0)
-            args << "--pause-batch" << QString::number(pauseAt);
-        server.start(qEnvironmentVariable("FATOTAL_BIN_DIR") +
-                         QStringLiteral("/tools/tds-standin" FATOTAL_EXE_SUFFIX),
-                     args);
-        // Killed: a Windows console program takes no polite request to end.
-        const auto stop = qScopeGuard([&] {
-            server.kill();
-            server.waitForFinished();
-        });
-        while (!server.canReadLine())
-            QVERIFY(server.waitForReadyRead(30000));
-        const QString port = QString::fromLatin1(server.readLine()).section(u':', 1).trimmed();
+            faults << "--pause-batch" << QString::number(pauseAt);
+        test::StandIn standin(demo.path(), faults);
+        QVERIFY(standin.started());
+        QProcess &server = standin.process;
 
         m_window->IsSQL(1)->click();
-        m_dialogs.loginScript = guitest::verifying(QStringLiteral("127.0.0.1,") + port, "pw");
+        m_dialogs.loginScript = guitest::verifying(standin.server(), "pw");
         click(m_window->CmdRefresh());
         for (QComboBox *combo : {m_window->cmbAcc(), m_window->cmbYear()}) {
             const int index = combo->findText(combo == m_window->cmbAcc() ? "002" : "2026");
