@@ -263,6 +263,11 @@ QList<qsizetype> keyOrder(const TotalsSnapshot &snapshot)
 
 } // namespace
 
+int CompareStoredValues(const QVariant &a, const QVariant &b)
+{
+    return compareStored(a, b);
+}
+
 QString CsvRecord(const QStringList &fields)
 {
     return csvLine(fields);

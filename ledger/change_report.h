@@ -64,6 +64,10 @@ struct ChangeReport
 // counts and texts compare exactly.
 ChangeReport CompareTotals(const TotalsSnapshot &before, const TotalsSnapshot &after);
 
+// The order of stored values that TotalsSnapshot::Key describes: negative,
+// zero or positive; zero only for values SQLite holds equal.
+int CompareStoredValues(const QVariant &a, const QVariant &b);
+
 // One RFC 4180 CSV record, with its CRLF.
 QString CsvRecord(const QStringList &fields);
 

@@ -152,7 +152,7 @@ bool RebuildTotals(RecalcUi &ui, const RecalcOptions &options, QString *failure)
         ChangeReport changes;
         if (compare)
             changes = CompareTotals(before, ReadTotals());
-        if (QString reason; options.beforeCommit && !options.beforeCommit(changes, &reason))
+        if (QString reason; options.beforeCommit && !options.beforeCommit(before, changes, &reason))
             RaiseAppError(reason);
         if (options.changes)
             *options.changes = std::move(changes);

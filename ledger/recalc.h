@@ -29,7 +29,8 @@ struct RecalcOptions
     // before the commit (or a dry run's rollback), so that whatever must go
     // with the run (the change report) is written first. False, with the
     // reason, rolls the run back.
-    std::function<bool(const ChangeReport &changes, QString *reason)> beforeCommit;
+    std::function<bool(const TotalsSnapshot &before, const ChangeReport &changes, QString *reason)>
+        beforeCommit;
 };
 
 // Rebuilds fa_Total of the open account-year database (AccConn) period by
@@ -52,6 +53,10 @@ inline const QString kRunStoppedMessage = QStringLiteral("整理未完成，fa_T
 inline const QString kRunCompletedMessage = QStringLiteral("整理完毕");
 // The last word of a run that the operator stopped.
 inline const QString kRunCancelledMessage = QStringLiteral("整理已停止，fa_Total 保持原样");
+// A run's outcome in the history when it completed, and when the operator
+// stopped it; any other end is recorded with the message that ended it.
+inline const QString kCompletedOutcome = QStringLiteral("完成");
+inline const QString kStoppedOutcome = QStringLiteral("已停止");
 
 bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
                       const RecalcOptions &options = {});

@@ -1,10 +1,12 @@
 #include "data/db_state.h"
-#include "data/lock_wait.h"
 #include "data/stop_request.h"
 #include "data/value_conversion.h"
 #include "ledger/periods.h"
 #include "ledger/recalc.h"
 #include "ledger/run_lock.h"
+#include "ledger/run_session.h"
+
+#include <optional>
 
 namespace fa {
 
@@ -63,41 +65,6 @@ void checkAndLoad(const QString &account, const QString &year, AccountYearRunLoc
         runLock.claim();
 }
 
-void closeQuietly(Connection &connection)
-{
-    try {
-        if (connection.State() == adStateOpen)
-            connection.Close();
-    } catch (const AppError &) {
-        // A connection that is gone holds nothing.
-    }
-}
-
-// A result left open on the account-year (a check that stopped after reading
-// AccInformation) would keep its read lock past the connection's close.
-void closeResults()
-{
-    try {
-        if (WorkRs && WorkRs->State() == adStateOpen)
-            WorkRs->Close();
-    } catch (const AppError &) {
-        // Gone with its connection.
-    }
-}
-
-// Tells the run's listener about lock waits for as long as the run lasts.
-class LockWaitReport
-{
-public:
-    explicit LockWaitReport(RecalcUi &ui)
-    {
-        setLockWaitListener([&ui](int waitedMs) { ui.waitingForLock(waitedMs); });
-    }
-    ~LockWaitReport() { setLockWaitListener({}); }
-    LockWaitReport(const LockWaitReport &) = delete;
-    LockWaitReport &operator=(const LockWaitReport &) = delete;
-};
-
 } // namespace
 
 bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
@@ -105,14 +72,19 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
 {
     const LockWaitReport lockWaits(ui);
     AccountYearRunLock runLock;
+    // A check changes nothing and is not recorded.
+    std::optional<RunHistoryEntry> history;
+    if (!options.dryRun)
+        history.emplace(account, year);
     try {
         checkAndLoad(account, year, runLock);
     } catch (const AppError &error) {
         // Nothing is held while the operator reads why.
-        closeResults();
-        closeQuietly(*AccConn);
-        runLock.release();
-        ui.showMessage(StopRequested() ? kRunCancelledMessage : error.description());
+        LetGoQuietly(runLock);
+        const QString message = StopRequested() ? kRunCancelledMessage : error.description();
+        ui.showMessage(message);
+        if (history)
+            history->recordFailure(StopRequested() ? kStoppedOutcome : message, ui);
         ui.enableRun();
         return false;
     }
@@ -121,21 +93,26 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
     ChangeReport changes;
     RecalcOptions rebuild = options;
     rebuild.changes = &changes;
+    // The old table and the record are in the history before the rebuild
+    // commits; whatever else the caller writes follows.
+    if (history) {
+        rebuild.beforeCommit = [&](const TotalsSnapshot &before, const ChangeReport &found,
+                                   QString *reason) {
+            return history->recordBeforeCommit(kCompletedOutcome, before, found, reason) &&
+                   (!options.beforeCommit || options.beforeCommit(before, found, reason));
+        };
+    }
     QString failure;
     const bool completed = RebuildTotals(ui, rebuild, &failure);
     // The database and the claim on it are let go before any word of the
     // end, so that another program (or run) can use them while the operator
     // reads it. The driver's own word still comes while the run looks busy.
-    QString closeFailure;
-    closeResults();
-    try {
-        AccConn->Close();
-    } catch (const AppError &error) {
-        closeFailure = error.description();
-    }
-    runLock.release();
+    const QString closeFailure = LetGoOfAccountYear(runLock);
     if (!failure.isEmpty())
         ui.showMessage(failure);
+    if (!completed && history)
+        history->recordFailure(StopRequested() || failure.isEmpty() ? kStoppedOutcome : failure,
+                               ui);
     ui.setBusy(false);
     if (!closeFailure.isEmpty()) {
         ui.showMessage(closeFailure);
@@ -145,12 +122,14 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
     if (options.changes)
         *options.changes = changes;
     // A stopped run has rolled back: the operator must not read "done".
-    if (!completed)
+    if (!completed) {
         ui.showMessage(StopRequested() ? kRunCancelledMessage : kRunStoppedMessage);
-    else if (options.dryRun)
+    } else if (options.dryRun) {
         ui.checkCompleted(changes);
-    else
+    } else {
+        ui.runRecorded(history->id());
         ui.runCompleted(kRunCompletedMessage, changes);
+    }
     return completed;
 }
 

@@ -21,6 +21,9 @@ public:
         (void)changes;
         showMessage(text);
     }
+    // The run (or restore) is in the history as record id, with the table it
+    // replaced; said before runCompleted.
+    virtual void runRecorded(qint64 id) { (void)id; }
     // The end of a completed dry run: what a run would change.
     virtual void checkCompleted(const ChangeReport &changes) { showMessage(changes.summary()); }
     // Lets pending window events run (the period calendar does so once per period).

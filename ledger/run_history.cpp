@@ -518,8 +518,23 @@ bool listRuns(const QStringList &accounts, const QStringList &years, QList<RunRe
     return rc == SQLITE_DONE || failSql(conn.db(), error);
 }
 
-bool loadRun(qint64 id, RunRecord *record, SavedTable *oldTotals, QString *error)
+bool amendOutcome(qint64 id, const QString &outcome, QString *error)
 {
+    Connection conn;
+    if (!conn.open(error))
+        return false;
+    Statement stmt(conn.db(), "UPDATE runs SET outcome = ? WHERE id = ?");
+    if (!stmt.ok())
+        return failSql(conn.db(), error);
+    stmt.text(1, outcome);
+    sqlite3_bind_int64(stmt.get(), 2, id);
+    return stmt.run() || failSql(conn.db(), error);
+}
+
+bool loadRun(qint64 id, RunRecord *record, SavedTable *oldTotals, QString *error, bool *missing)
+{
+    if (missing)
+        *missing = false;
     Connection conn;
     if (!conn.open(error))
         return false;
@@ -533,8 +548,11 @@ bool loadRun(qint64 id, RunRecord *record, SavedTable *oldTotals, QString *error
         return failSql(conn.db(), error);
     sqlite3_bind_int64(stmt.get(), 1, id);
     const int rc = sqlite3_step(stmt.get());
-    if (rc == SQLITE_DONE)
-        return fail(error, QStringLiteral("历史记录中没有第 %1 次整理").arg(id));
+    if (rc == SQLITE_DONE) {
+        if (missing)
+            *missing = true;
+        return fail(error, QStringLiteral("整理记录中没有记录 %1").arg(id));
+    }
     if (rc != SQLITE_ROW)
         return failSql(conn.db(), error);
     readRun(stmt.get(), record);

@@ -41,12 +41,18 @@ inline constexpr int kRunsKept = 50;
 // the oldest runs of the same database, account set and year beyond the last
 // kRunsKept. Fills record.id.
 bool recordRun(RunRecord &record, const SavedTable &oldTotals, QString *error);
+// Changes the outcome of a recorded run: one that was recorded before its
+// commit and then did not commit after all.
+bool amendOutcome(qint64 id, const QString &outcome, QString *error);
 // Runs of the given account sets and years (an empty list takes all), newest
 // first, without their change reports.
 bool listRuns(const QStringList &accounts, const QStringList &years, QList<RunRecord> *out,
               QString *error);
-// One run in full with the table it replaced.
-bool loadRun(qint64 id, RunRecord *record, SavedTable *oldTotals, QString *error);
+// One run in full with the table it replaced (no columns when the run saved
+// none). *missing tells a record that is not there from a store that cannot
+// be read.
+bool loadRun(qint64 id, RunRecord *record, SavedTable *oldTotals, QString *error,
+             bool *missing = nullptr);
 
 // The history as CSV (RFC 4180): the header, then one line per run, each
 // without its line end.

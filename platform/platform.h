@@ -85,6 +85,10 @@ bool startsLikeDatabase(QByteArrayView head);
 // such modes. Empty, with the reason in *error, when it cannot be made.
 QString stateDirectory(QString *error = nullptr);
 
+// The name the operator logged in with, for the run history; empty when the
+// system does not say.
+QString systemUserName();
+
 // The platform in force: the installed fake, else the system's own side.
 Platform &platform();
 // Installs a platform for tests (not owned); nullptr restores the system's.

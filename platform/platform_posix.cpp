@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -358,6 +359,14 @@ QString stateDirectory(QString *error)
         return {};
     }
     return folder;
+}
+
+QString systemUserName()
+{
+    // The account the program runs as, not what the environment claims.
+    if (const passwd *entry = ::getpwuid(::geteuid()); entry && entry->pw_name)
+        return QString::fromLocal8Bit(entry->pw_name);
+    return qEnvironmentVariable("USER");
 }
 
 Platform &systemPlatform()

@@ -270,6 +270,15 @@ QString stateDirectory(QString *error)
     return folder;
 }
 
+QString systemUserName()
+{
+    wchar_t name[257];
+    DWORD size = DWORD(std::size(name));
+    if (GetUserNameW(name, &size) && size > 0)
+        return QString::fromWCharArray(name, int(size) - 1);
+    return qEnvironmentVariable("USERNAME");
+}
+
 Platform &systemPlatform()
 {
     static WindowsPlatform instance;

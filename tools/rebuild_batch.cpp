@@ -5,6 +5,8 @@
 #include "data/stop_request.h"
 #include "ledger/account_year.h"
 #include "ledger/recalc.h"
+#include "ledger/restore_totals.h"
+#include "ledger/run_history.h"
 #include "platform/platform.h"
 #include "tools/report_file.h"
 
@@ -29,10 +31,16 @@ public:
         print(text);
     }
 
+    void runRecorded(qint64 id) override { m_recordId = id; }
+
     void runCompleted(const QString &text, const fa::ChangeReport &changes) override
     {
         showMessage(text);
         showMessage(changes.summary());
+        if (m_recordId != 0)
+            showMessage(QStringLiteral("原来的 fa_Total 已存为整理记录 %1（用 --restore %1 恢复）")
+                            .arg(m_recordId));
+        m_recordId = 0;
     }
 
     void periodDone(int period) override
@@ -62,6 +70,7 @@ private:
 
     bool m_progress;
     bool m_lineOpen = false;
+    qint64 m_recordId = 0;
 };
 
 struct AccountYear
@@ -308,7 +317,8 @@ int RunRebuildBatch(const BatchRequest &request)
         const QStringList leading = batch ? QStringList{item.account, item.year} : QStringList{};
         fa::ChangeReport changes;
         fa::RecalcOptions options{request.check, &changes, {}};
-        options.beforeCommit = [&](const fa::ChangeReport &found, QString *reason) {
+        options.beforeCommit = [&](const fa::TotalsSnapshot &, const fa::ChangeReport &found,
+                                   QString *reason) {
             return report.toFile(found.csvLines(leading).toUtf8(), reason);
         };
         rebuildOne(item, options, ui);
@@ -329,4 +339,68 @@ int RunRebuildBatch(const BatchRequest &request)
     if (!allCompleted)
         return kStopped;
     return request.check && anyDiffers ? kDiffers : kCompleted;
+}
+
+int RunRestore(const BatchRequest &request)
+{
+    StderrUi ui(request.progress);
+    ReportSinks report(request);
+    if (!report.open())
+        return kStopped;
+    fa::ChangeReport changes;
+    AccountYear item;
+    try {
+        if (!openSystem())
+            fa::RaiseAppError(fa::WithFailureReason(QStringLiteral("打开数据库错误")));
+        // The account set and year must be known to the system database, as
+        // for a run; then the record must be of their database.
+        item = selection(request).value(0);
+        if (!item.outcome.isEmpty())
+            fa::RaiseAppError(item.outcome);
+        fa::AccConnStr = fa::ResolveAccountYear(item.account, item.year).connectionString;
+    } catch (const fa::AppError &error) {
+        ui.showMessage(fa::StopRequested() ? fa::kRunCancelledMessage : error.description());
+        report.finish(false);
+        return kStopped;
+    }
+    if (!report.begin(fa::ChangeReport::csvHeader().toUtf8())) {
+        report.finish(false);
+        return kStopped;
+    }
+    fa::RecalcOptions options{request.check, &changes, {}};
+    options.beforeCommit = [&](const fa::TotalsSnapshot &, const fa::ChangeReport &found,
+                               QString *reason) {
+        return report.toFile(found.csvLines().toUtf8(), reason);
+    };
+    const fa::RestoreResult result =
+        fa::RunRestoreCommand(item.account, item.year, request.restoreId, ui, options);
+    const bool completed = result == fa::RestoreResult::Completed;
+    const bool written =
+        (!completed || report.writeOutput(changes.csvLines().toUtf8())) && report.finish(completed);
+    if (result == fa::RestoreResult::Refused)
+        return kUsage;
+    if (!completed || !written)
+        return kStopped;
+    return request.check && changes.differs() ? kDiffers : kCompleted;
+}
+
+int PrintHistory(const BatchRequest &request)
+{
+    const auto chosen = [](const QString &selection) {
+        return selection == QLatin1String("all") ? QStringList() : listOf(selection);
+    };
+    QList<fa::RunRecord> runs;
+    QString reason;
+    if (!fa::listRuns(chosen(request.accounts), chosen(request.years), &runs, &reason)) {
+        printLine(reason);
+        return kStopped;
+    }
+    // Written whole or said to have failed: a pipe that closes early is told.
+    QByteArray text = (fa::historyCsvHeader() + QStringLiteral("\r\n")).toUtf8();
+    for (const fa::RunRecord &run : std::as_const(runs))
+        text += (fa::historyCsvLine(run) + QStringLiteral("\r\n")).toUtf8();
+    if (writeStandardOutput(text, &reason))
+        return kCompleted;
+    printLine(QStringLiteral("无法写出整理记录到标准输出\n") + reason);
+    return kStopped;
 }

@@ -18,6 +18,7 @@ struct BatchRequest
     bool check = false;
     QString changesFile; // where the change report goes too; empty for nowhere
     bool progress = false;
+    qint64 restoreId = 0; // a restore of this history record instead of a rebuild
 };
 
 // Prints a line of the tool's own on standard error.
@@ -28,3 +29,12 @@ bool isSelection(const QString &text);
 
 // Runs the request on the shared objects; the exit status.
 int RunRebuildBatch(const BatchRequest &request);
+
+// Puts back the table that the history record request.restoreId replaced, in
+// the one account-year of the request; the exit status (kUsage when the
+// record does not fit these books).
+int RunRestore(const BatchRequest &request);
+
+// The history as CSV on standard output, newest first, for the account sets
+// and years of the request ("all" or lists); the exit status.
+int PrintHistory(const BatchRequest &request);

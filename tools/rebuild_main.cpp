@@ -59,10 +59,21 @@ std::optional<QString> readPasswordFromStdin()
 }
 
 const QString kUsageHint = QStringLiteral(
-    "用法：fatotal-rebuild --system <kvsystem.mdb> --account <帐套号> --year <年度> [--check] "
-    "[--changes <文件>]\n"
+    "用法：fatotal-rebuild --system <kvsystem.mdb> --account <帐套号> --year <年度> "
+    "[--restore <记录号>] [--check] [--changes <文件>]\n"
     "      fatotal-rebuild --server <服务器> [--password-stdin] --account <帐套号> --year <年度> "
-    "[--check] [--changes <文件>]");
+    "[--restore <记录号>] [--check] [--changes <文件>]\n"
+    "      fatotal-rebuild --history [--account <帐套号>] [--year <年度>]");
+
+// Where the history is kept, as the help names it.
+QString stateFolderHint()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("%FATOTAL_STATE_DIR% 或 %LOCALAPPDATA%\\fatotal");
+#else
+    return QStringLiteral("$FATOTAL_STATE_DIR 或 ${XDG_STATE_HOME:-~/.local/state}/fatotal");
+#endif
+}
 
 // Wrong arguments: what is wrong, then how it is called.
 int usageError(const QString &problem)
@@ -102,8 +113,12 @@ QString helpText(const QList<QCommandLineOption> &options)
         const qsizetype pad = std::max<qsizetype>(kNameColumn - displayWidth(left), 2);
         text += left + QString(pad, QLatin1Char(' ')) + option.description() + QLatin1Char('\n');
     }
-    text += QStringLiteral("\n退出状态：0 全部整理完毕（用 --check 时：fa_Total 一致），"
-                           "1 检查或整理中止，2 参数错误，3 --check 发现差异。\n");
+    text += QStringLiteral("\n每次整理（不含 --check）都记入整理记录，连同整理前的 fa_Total；"
+                           "记录在 %1 的 history.db 中，每个数据库的每个帐套年度保留最近 50 次。\n"
+                           "\n退出状态：0 全部整理完毕（用 --check 时：fa_Total 一致），"
+                           "1 检查或整理中止，2 参数错误或记录不属于这个帐套年度，"
+                           "3 --check 发现差异。\n")
+                .arg(stateFolderHint());
     return text;
 }
 
@@ -177,6 +192,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption changesOption(QStringLiteral("changes"),
                                            QStringLiteral("另把变动清单（CSV）写入文件。"),
                                            QStringLiteral("文件"));
+    const QCommandLineOption restoreOption(
+        QStringLiteral("restore"),
+        QStringLiteral("把整理记录 <记录号> 所替换的 fa_Total 写回（帐套号和年度各一个值）。"),
+        QStringLiteral("记录号"));
+    const QCommandLineOption historyOption(
+        QStringLiteral("history"),
+        QStringLiteral("把整理记录（CSV，新的在前）写到标准输出；可用 --account、--year 筛选。"));
     const QCommandLineOption passwordOption(
         QStringLiteral("password-stdin"),
         QStringLiteral("从标准输入的第一行读 SA口令，不用保存的口令。"));
@@ -187,8 +209,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("h"), QStringLiteral("help")},
 #endif
         QStringLiteral("显示本说明并退出。"));
-    const QList<QCommandLineOption> options{systemOption, serverOption,  accountOption, yearOption,
-                                            checkOption,  changesOption, passwordOption};
+    const QList<QCommandLineOption> options{systemOption,  serverOption,  accountOption,
+                                            yearOption,    checkOption,   changesOption,
+                                            restoreOption, historyOption, passwordOption};
     parser.addOptions(options);
     parser.addOption(helpOption);
     // Not process(): it ends the program with status 1 on an unknown option.
@@ -207,18 +230,47 @@ int main(int argc, char *argv[])
     if (const QString problem = argumentProblem(parser, options); !problem.isEmpty())
         return usageError(problem);
 
+    for (const QCommandLineOption &option : {accountOption, yearOption}) {
+        if (parser.isSet(option) && !isSelection(parser.value(option)))
+            return usageError(QStringLiteral("--%1 的值是一个值、以逗号分隔的列表或 all")
+                                  .arg(option.names().first()));
+    }
+
+    // The history needs no database: it is the user's own file.
+    if (parser.isSet(historyOption)) {
+        for (const QCommandLineOption &option : options) {
+            if (parser.isSet(option) && option.names() != historyOption.names() &&
+                option.names() != accountOption.names() && option.names() != yearOption.names())
+                return usageError(
+                    QStringLiteral("--history 只与 --account、--year 同用（见 --help）"));
+        }
+        BatchRequest request;
+        request.accounts =
+            parser.isSet(accountOption) ? parser.value(accountOption) : QStringLiteral("all");
+        request.years = parser.isSet(yearOption) ? parser.value(yearOption) : QStringLiteral("all");
+        return PrintHistory(request);
+    }
+
+    qint64 restoreId = 0;
+    if (parser.isSet(restoreOption)) {
+        bool number = false;
+        restoreId = parser.value(restoreOption).toLongLong(&number);
+        if (!number || restoreId <= 0)
+            return usageError(QStringLiteral("--restore 的值是整理记录的记录号（见 --history）"));
+        for (const QCommandLineOption &option : {accountOption, yearOption}) {
+            const QString value = parser.value(option);
+            if (value == QLatin1String("all") || value.contains(QLatin1Char(',')))
+                return usageError(QStringLiteral("--restore 只恢复一个帐套年度：--%1 只给一个值")
+                                      .arg(option.names().first()));
+        }
+    }
+
     const bool fileMode = parser.isSet(systemOption);
     if (fileMode == parser.isSet(serverOption) || !parser.isSet(accountOption) ||
         !parser.isSet(yearOption) || (fileMode && parser.isSet(passwordOption))) {
         return usageError(
             QStringLiteral("要给出 --system 或 --server 之一，以及 --account 和 --year；"
                            "--password-stdin 只用于 --server（见 --help）"));
-    }
-
-    for (const QCommandLineOption &option : {accountOption, yearOption}) {
-        if (!isSelection(parser.value(option)))
-            return usageError(QStringLiteral("--%1 的值是一个值、以逗号分隔的列表或 all")
-                                  .arg(option.names().first()));
     }
 
     // The report never lands on a database: not on one the run opens, nor
@@ -265,7 +317,8 @@ int main(int argc, char *argv[])
     request.check = parser.isSet(checkOption);
     request.changesFile = parser.value(changesOption);
     request.progress = fa::platform().errorIsTerminal();
-    const int status = RunRebuildBatch(request);
+    request.restoreId = restoreId;
+    const int status = restoreId != 0 ? RunRestore(request) : RunRebuildBatch(request);
     fa::ReleaseSharedObjects();
     return status;
 }
