@@ -1,11 +1,13 @@
 #include "app/dialogs.h"
 
+#include "app/history_dialog.h"
 #include "app/login_window.h"
 #include "app/run_result_dialog.h"
 #include "app/startup.h"
 #include "data/conn_strings.h"
 #include "data/db_state.h"
 #include "ledger/change_report.h"
+#include "ledger/run_history.h"
 
 #include <QFileDialog>
 #include <QFontMetrics>
@@ -107,6 +109,19 @@ bool WidgetDialogs::question(QWidget *parent, const QString &text)
     box.setDefaultButton(QMessageBox::No);
     fitCaption(box);
     return box.exec() == QMessageBox::Yes;
+}
+
+qint64 WidgetDialogs::history(QWidget *owner, const QString &account, const QString &year)
+{
+    QList<RunRecord> runs;
+    QString error;
+    if (!listRuns({account}, {year}, &runs, &error)) {
+        message(owner, QStringLiteral("读取整理记录出错\n") + error);
+        return 0;
+    }
+    HistoryDialog dialog(account, year, std::move(runs), *this, owner);
+    dialog.exec();
+    return dialog.chosenRun();
 }
 
 bool WidgetDialogs::login(QWidget *owner)

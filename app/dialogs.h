@@ -64,9 +64,20 @@ public:
         (void)text;
         return false;
     }
+    // The history of rebuilds of one account set and year (Ctrl+H), owned by
+    // owner: the record whose old fa_Total the operator chose to restore, or
+    // 0. Unless answered otherwise, nothing is chosen.
+    virtual qint64 history(QWidget *owner, const QString &account, const QString &year)
+    {
+        (void)owner;
+        (void)account;
+        (void)year;
+        return 0;
+    }
 };
 
-// The real thing: QMessageBox, QFileDialog, RunResultDialog and frmLog::exec().
+// The real thing: QMessageBox, QFileDialog, RunResultDialog, HistoryDialog and
+// frmLog::exec().
 class WidgetDialogs final : public Dialogs
 {
 public:
@@ -79,6 +90,7 @@ public:
     QString saveFileName(QWidget *parent, const QString &title, const QString &suggestedPath,
                          const QString &filter) override;
     void runResult(QWidget *owner, const QString &text, const ChangeReport &changes) override;
+    qint64 history(QWidget *owner, const QString &account, const QString &year) override;
 };
 
 } // namespace fa

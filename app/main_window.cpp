@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleFactory>
@@ -186,6 +187,9 @@ frmMain::frmMain(Dialogs &dialogs, QWidget *parent) : QWidget(parent), m_dialogs
     connect(m_cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
     connect(m_cmdRefresh, &QPushButton::clicked, this, &frmMain::CmdRefresh_Click);
     connect(m_cmdDo, &QPushButton::clicked, this, &frmMain::cmdDo_Click);
+    // The history has no control of its own: the window keeps its layout.
+    auto *history = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
+    connect(history, &QShortcut::activated, this, &frmMain::showHistory);
 
     Form_Load();
     m_timer->start();

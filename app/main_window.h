@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 #include <QWidget>
+#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -18,6 +19,7 @@ class QTimer;
 namespace fa {
 
 class Dialogs;
+class RecalcUi;
 
 // Start-up: true when no other copy of the program runs. Otherwise shows
 // "只能运行一个事例" and answers false; the caller then ends at once without
@@ -99,6 +101,9 @@ public slots:
     void cmbYear_Click();
     // The run button; the recalculation command fills it.
     void cmdDo_Click();
+    // Ctrl+H: the history of the chosen account set and year, from which
+    // the operator may restore the fa_Total a run replaced.
+    void showHistory();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -109,11 +114,17 @@ private:
     // The close box or Esc during a run: asks whether to stop it, and stops
     // it (closing the window afterwards when the close box asked).
     void askToStop(bool closeAfterwards);
+    using AccountYearCommand =
+        std::function<void(const QString &account, const QString &year, RecalcUi &ui)>;
+    // Runs a command on the chosen account-year on a worker thread, the
+    // window idle meanwhile; stopQuestion is what Esc and the close box ask.
+    void runCommand(const QString &stopQuestion, const AccountYearCommand &command);
 
     Dialogs &m_dialogs;
     bool m_running = false; // a run is under way (the calendar lets events through)
     bool m_askingToStop = false;
     bool m_closeAfterRun = false;
+    QString m_stopQuestion;
     QProgressBar *m_progress = nullptr;
     QLabel *m_lblLabels[2] = {};
     QPushButton *m_cmdDo = nullptr;

@@ -1,11 +1,13 @@
-// The run button: the checks and the rebuild run on a worker thread while
-// the window keeps painting; the report is shown with the window's message
-// boxes, busy pointer and a progress bar over the status bar.
+// The run button and the restore from the history: the checks and the
+// rebuild (or restore) run on a worker thread while the window keeps
+// painting; the report is shown with the window's message boxes, busy pointer
+// and a progress bar over the status bar.
 #include "app/dialogs.h"
 #include "app/input_blocker.h"
 #include "app/main_window.h"
 #include "data/stop_request.h"
 #include "ledger/recalc.h"
+#include "ledger/restore_totals.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -45,13 +47,21 @@ public:
         });
     }
 
+    // Said on the worker thread, as runCompleted is.
+    void runRecorded(qint64 id) override { m_recorded = id; }
+
     void runCompleted(const QString &text, const ChangeReport &changes) override
     {
         // "整理完毕", then which books, what changed and how long it took; the
         // changes themselves are a table below.
-        const QString summary = text + QStringLiteral("\n帐套 %1 %2 年：%3，用时 %4 秒")
-                                           .arg(m_account, m_year, changes.summary())
-                                           .arg(qRound(m_clock.elapsed() / 1000.0));
+        QString summary = text + QStringLiteral("\n帐套 %1 %2 年：%3，用时 %4 秒")
+                                     .arg(m_account, m_year, changes.summary())
+                                     .arg(qRound(m_clock.elapsed() / 1000.0));
+        // How to undo it, while it is fresh.
+        if (m_recorded > 0)
+            summary += QStringLiteral("\n原来的 fa_Total 已保存为整理记录 %1；要恢复它，"
+                                      "在主窗口按 Ctrl+H 打开整理记录。")
+                           .arg(m_recorded);
         // The worker waits until the box is closed: the report stays alive.
         onWindowThread([this, &summary, &changes] {
             m_statusBar->clearMessage();
@@ -152,11 +162,41 @@ private:
     QElapsedTimer m_clock;
     bool m_runRange = false;  // the progress counts periods (not a wait)
     int m_secondsWaited = -1; // the worker's own
+    qint64 m_recorded = 0;    // the worker's own: the run's history record
 };
 
 } // namespace
 
 void frmMain::cmdDo_Click()
+{
+    runCommand(QStringLiteral("停止整理？fa_Total 将保持原样。"),
+               [](const QString &account, const QString &year, RecalcUi &ui) {
+                   RunRecalcCommand(account, year, ui);
+               });
+}
+
+void frmMain::showHistory()
+{
+    // During a run the shortcut still fires (the blocker drops keys aimed at
+    // the window, not the shortcut's own event); the run owns the books.
+    if (m_running)
+        return;
+    const QString account = m_cmbAcc->currentText();
+    const QString year = m_cmbYear->currentText();
+    if (account.isEmpty() || year.isEmpty()) {
+        showError(QStringLiteral("请先选择帐套及其年度"));
+        return;
+    }
+    const qint64 id = m_dialogs.history(this, account, year);
+    if (id <= 0)
+        return;
+    runCommand(QStringLiteral("停止恢复？fa_Total 将保持原样。"),
+               [id](const QString &account, const QString &year, RecalcUi &ui) {
+                   RunRestoreCommand(account, year, id, ui);
+               });
+}
+
+void frmMain::runCommand(const QString &stopQuestion, const AccountYearCommand &command)
 {
     // Nothing the operator does during the run may reach a handler: another
     // refresh, the mode switch or the close box would pull the shared
@@ -167,6 +207,7 @@ void frmMain::cmdDo_Click()
         return;
     m_running = true;
     m_closeAfterRun = false;
+    m_stopQuestion = stopQuestion;
     ClearStopRequest();
     // What cannot be used during the run looks so; the layout stays.
     // 退出 stays alive: it asks to stop, as Esc and the close box do.
@@ -189,8 +230,7 @@ void frmMain::cmdDo_Click()
         const QString year = m_cmbYear->currentText();
         WindowRecalcUi ui(this, m_cmdDo, m_statusBar, m_progress, m_dialogs, account, year);
         QEventLoop loop;
-        std::unique_ptr<QThread> worker(
-            QThread::create([&] { RunRecalcCommand(account, year, ui); }));
+        std::unique_ptr<QThread> worker(QThread::create([&] { command(account, year, ui); }));
         connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
         worker->start();
         loop.exec();
@@ -220,7 +260,7 @@ void frmMain::askToStop(bool closeAfterwards)
     if (!m_running || m_askingToStop || StopRequested())
         return;
     m_askingToStop = true;
-    const bool stop = m_dialogs.question(this, QStringLiteral("停止整理？fa_Total 将保持原样。"));
+    const bool stop = m_dialogs.question(this, m_stopQuestion);
     m_askingToStop = false;
     if (!stop || !m_running)
         return;

@@ -14,6 +14,9 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
+#include <cstring>
+#include <optional>
 #include <sqlite3.h>
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -223,6 +226,48 @@ bool sameTotals(const QString &a, const QString &b, QString *difference)
         }
     }
     return true;
+}
+
+// fa_Total of a ledger made hostile: texts with quotes, a newline and 甲 in
+// its keys, an extra period, a Null, a text and an infinity among the
+// figures, an integer beyond 2^53, and figures of every magnitude from
+// random bits (subnormals included).
+void makeTotalsHostile(const QString &path)
+{
+    QStringList sql{QStringLiteral(
+        "UPDATE fa_Total SET sDeptNum = sDeptNum || '''|3甲' || char(10) WHERE iPeriod = 3; "
+        "INSERT INTO fa_Total SELECT sDeptNum, sTypeNum, 13, lMonthCount, 9007199254740993, "
+        "dblYearValue, NULL, 'abc', 9e999, -0.0, dblLastDecValue, dblLastWork, dblLastWorkTotal, "
+        "dblWork, dblWorkT, dblMonthValue, dblValue, dblMonthDeprTotal, dblDeprTotal, "
+        "dblAddValue, dblDecValue, dblTransInDeprTotal, dblTransOutDeprTotal, dblAccrualValue, "
+        "dblDepr FROM fa_Total WHERE iPeriod = 12")};
+    quint64 bits = 0x9E3779B97F4A7C15u;
+    for (int row = 1; row <= 60; ++row) {
+        bits = bits * 6364136223846793005u + 1442695040888963407u;
+        double figure;
+        std::memcpy(&figure, &bits, sizeof figure);
+        if (!std::isfinite(figure))
+            continue;
+        sql << QStringLiteral("UPDATE fa_Total SET dblValue = %1, dblDepr = %2 WHERE rowid = %3")
+                   .arg(figure, 0, 'g', 17)
+                   .arg(std::ldexp(double(bits >> 11), -int(bits % 1100)), 0, 'g', 17)
+                   .arg(row);
+    }
+    exec(path, qPrintable(sql.join(u';')));
+}
+
+// The history's lines after its header.
+QStringList historyLines(const QStringList &filter = {})
+{
+    const Run run = rebuild(QStringList{QStringLiteral("--history")} + filter);
+    return QString::fromUtf8(run.output).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).mid(1);
+}
+
+// The record a completed run names on its last line.
+QString recordOf(const Run &run)
+{
+    static const QRegularExpression number(QStringLiteral("整理记录 (\\d+)"));
+    return number.match(run.messages.value(run.messages.size() - 1)).captured(1);
 }
 
 } // namespace
@@ -891,6 +936,144 @@ private slots:
         QCOMPARE(process.exitCode(), completed ? 0 : 1);
         if (meanwhile != "second run")
             QCOMPARE(totalRows(path), before);
+    }
+
+    // A run keeps the table it replaces; a restore puts it back exactly, is
+    // recorded in turn and can be undone. Checks are not recorded.
+    void restoreGivesBackWhatARunReplaced_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::newRow("file") << false;
+        QTest::newRow("SQL Server") << true;
+    }
+
+    void restoreGivesBackWhatARunReplaced()
+    {
+        QFETCH(bool, server);
+#ifdef Q_OS_WIN
+        if (server && !qEnvironmentVariableIsSet("FATOTAL_WINE_SQLSERVER_DRIVER"))
+            QSKIP("needs the driver \"SQL Server\" that scripts/test-windows.sh gives Wine");
+#endif
+        QTemporaryDir state;
+        qputenv("FATOTAL_STATE_DIR", state.path().toUtf8());
+        Demo demo;
+        const QString path = demo.ledger("001", "2026");
+        makeTotalsHostile(path);
+        const QStringList old = totalRows(path);
+        std::optional<fa::test::StandIn> standIn;
+        if (server)
+            QVERIFY(standIn.emplace(demo.dir.path()).started());
+        const auto args = [&](const QStringList &more) {
+            return (server ? standIn->args("001", "2026") : demo.args("001", "2026")) + more;
+        };
+        const QByteArray password = server ? "pw\n" : "";
+
+        QCOMPARE(rebuild(args({"--check"}), password).exitCode, 3);
+        const Run run = rebuild(args({}), password);
+        QCOMPARE(run.exitCode, 0);
+        const QString id = recordOf(run);
+        const QStringList rebuilt = totalRows(path);
+        QVERIFY(rebuilt != old);
+        QCOMPARE(rebuild(args({"--restore", id, "--check"}), password).exitCode, 3);
+        QCOMPARE(totalRows(path), rebuilt);
+        const Run restore = rebuild(args({"--restore", id}), password);
+        QVERIFY2(restore.exitCode == 0, qPrintable(restore.messages.join(u'\n')));
+        QCOMPARE(restore.messages.value(0), QStringLiteral("恢复完毕"));
+        QCOMPARE(totalRows(path), old);
+        QCOMPARE(rebuild(args({"--restore", recordOf(restore)}), password).exitCode, 0);
+        QCOMPARE(totalRows(path), rebuilt);
+
+        const QStringList lines = historyLines({"--account", "001", "--year", "2026"});
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.value(1).contains(QStringLiteral(",已恢复记录 %1 之前的 fa_Total,").arg(id)));
+        QVERIFY(lines.value(2).startsWith(id + ','));
+        QVERIFY(lines.value(2).contains(server ? ",SQL,\"127.0.0.1," : ",ACCESS,"));
+        QVERIFY(historyLines({"--year", "2025"}).isEmpty());
+    }
+
+    // A restore that does not fit the books is refused before anything is
+    // written; so is one whose table has other columns now.
+    void restoreRefusals_data()
+    {
+        QTest::addColumn<QString>("restore"); // record, account and year to restore
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no such record") << "99 001 2026"
+                                        << "整理记录中没有记录 99";
+        QTest::newRow("another year") << "1 001 2025"
+                                      << "整理记录 1 是帐套 001 2026 年的";
+        QTest::newRow("another database") << "1 001 2026 copy"
+                                          << "整理记录 1 是帐套 001 2026 年的";
+        QTest::newRow("a run that stopped") << "2 002 2026"
+                                            << "整理记录 2 没有保存 fa_Total";
+        QTest::newRow("other columns") << "1 001 2026 column"
+                                       << "fa_Total 的列与整理记录 1";
+    }
+
+    void restoreRefusals()
+    {
+        QFETCH(QString, restore);
+        QFETCH(QString, message);
+        QTemporaryDir state;
+        qputenv("FATOTAL_STATE_DIR", state.path().toUtf8());
+        Demo demo, copy;
+        QCOMPARE(rebuild(demo.args("001", "2026")).exitCode, 0);
+        exec(demo.ledger("002", "2026"),
+             "UPDATE AccInformation SET cValue = '9.0' WHERE cName = 'VersionFlag'");
+        QCOMPARE(rebuild(demo.args("002", "2026")).exitCode, 1);
+        const QStringList parts = restore.split(u' ');
+        const Demo &target = parts.contains("copy") ? copy : demo;
+        const QString path = target.ledger(parts[1], parts[2]);
+        if (parts.contains("column"))
+            exec(path, "ALTER TABLE fa_Total ADD COLUMN dblMore REAL");
+        const QByteArray before = fileBytes(path);
+        const Run run = rebuild(target.args(parts[1], parts[2]) << "--restore" << parts[0]);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.messages.value(0).startsWith(message), qPrintable(run.messages.join(u'\n')));
+        QCOMPARE(fileBytes(path), before);
+        QCOMPARE(historyLines().size(), 2);
+    }
+
+    // Without its record the run does not commit; two programs that record at
+    // once both keep theirs.
+    void theHistoryGoesWithTheCommit_data()
+    {
+        QTest::addColumn<QString>("blocker"); // what stands where the history goes
+        QTest::newRow("state folder is a file") << "folder";
+        QTest::newRow("history.db is a folder") << "dir";
+        QTest::newRow("history.db is someone's") << "text";
+        QTest::newRow("nothing: two at once") << "";
+    }
+
+    void theHistoryGoesWithTheCommit()
+    {
+        QFETCH(QString, blocker);
+        QTemporaryDir state;
+        const QString folder = state.filePath("fatotal");
+        qputenv("FATOTAL_STATE_DIR", folder.toUtf8());
+        if (blocker == "folder")
+            QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
+        QDir().mkpath(blocker == "dir" ? folder + "/history.db" : folder);
+        if (QFile text(folder + "/history.db"); blocker == "text")
+            QVERIFY(text.open(QIODevice::WriteOnly) && text.write("mine\n") == 5);
+        Demo demo;
+        const QStringList old = totalRows(demo.ledger("001", "2026"));
+        QProcess other;
+        if (blocker.isEmpty())
+            other.start(tool(), demo.args("002", "2026"));
+        const Run run = rebuild(demo.args("001", "2026"));
+        if (!blocker.isEmpty()) {
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY(run.messages.value(0).startsWith("无法把原来的 fa_Total 存入整理记录"));
+            QCOMPARE(run.messages.last(), QStringLiteral("整理未完成，fa_Total 保持原样"));
+            QCOMPARE(totalRows(demo.ledger("001", "2026")), old);
+            return;
+        }
+        QVERIFY(other.waitForFinished(60000));
+        QCOMPARE(run.exitCode + other.exitCode(), 0);
+        const QStringList lines = historyLines();
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.filter(",001,2026,完成,").size() + lines.filter(",002,2026,完成,").size(),
+                 2);
     }
 
     void refusedServerExitsWithOne()

@@ -1,10 +1,13 @@
 // "计算总帐" from the window: "刷新", then the run on the demo installation,
 // with the message boxes answered by a recorder.
 #include "app/dialogs.h"
+#include "app/history_dialog.h"
 #include "app/main_window.h"
+#include "app/run_result_dialog.h"
 #include "data/db_state.h"
 #include "fake_platform.h"
 #include "gui_fixtures.h"
+#include "ledger/run_history.h"
 #include "ledger/run_lock.h"
 #include "platform/platform.h"
 #include "rebuild_fixture.h"
@@ -24,6 +27,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -69,14 +73,34 @@ public:
         return {};
     }
     // A completed run's box: its first line counts as the message, the
-    // second (books, changes, time) is kept apart.
+    // second (books, changes, time) and the rest (its history record) are
+    // kept apart.
     QStringList details;
     QStringList results;
+    QStringList notes;
     void detailedMessage(QWidget *parent, const QString &text, const QString &more) override
     {
         message(parent, text.section(QLatin1Char('\n'), 0, 0));
-        results << text.section(QLatin1Char('\n'), 1);
+        results << text.section(QLatin1Char('\n'), 1, 1);
+        notes << text.section(QLatin1Char('\n'), 2);
         details << more;
+    }
+    // Ctrl+H: the real history window, looked at, then 恢复… pressed.
+    std::function<void(HistoryDialog &)> onHistory;
+    int histories = 0;
+    qint64 history(QWidget *owner, const QString &account, const QString &year) override
+    {
+        ++histories;
+        QList<RunRecord> runs;
+        QString error;
+        if (!listRuns({account}, {year}, &runs, &error))
+            return 0;
+        HistoryDialog dialog(account, year, runs, *this, owner);
+        dialog.show();
+        if (onHistory)
+            onHistory(dialog);
+        QTest::mouseClick(dialog.restoreButton(), Qt::LeftButton);
+        return dialog.chosenRun();
     }
     QStringList questions;
     bool answer = false;
@@ -121,6 +145,7 @@ class TestRunButton : public QObject
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_state; // the run history's home
     std::unique_ptr<FakePlatform> m_platform;
     RecordingDialogs m_dialogs;
     std::unique_ptr<frmMain> m_window;
@@ -135,6 +160,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
+        QVERIFY(m_state.isValid());
+        qputenv("FATOTAL_STATE_DIR", m_state.path().toUtf8());
         sample::writeDemo(m_dir.path(), 120);
     }
 
@@ -147,6 +174,9 @@ private slots:
         m_dialogs.questions.clear();
         m_dialogs.details.clear();
         m_dialogs.results.clear();
+        m_dialogs.notes.clear();
+        m_dialogs.histories = 0;
+        m_dialogs.onHistory = nullptr;
         m_dialogs.loginScript = nullptr;
         m_dialogs.answer = false;
         m_window = std::make_unique<frmMain>(m_dialogs);
@@ -552,6 +582,71 @@ private slots:
                  (QStringList{QStringLiteral("数据库被其他程序占用，正在等待… n 秒"), QString()}));
         QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("整理完毕")});
         QCOMPARE(m_window->StatusBar1()->currentMessage(), QString());
+    }
+
+    // The box of a run names its history record; Ctrl+H shows that run with
+    // what it changed, and 恢复… puts back exactly the table it replaced.
+    void ctrlHRestoresWhatTheRunReplaced_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("one figure off") << "UPDATE fa_Total SET dblValue = dblValue + 0.1 "
+                                           "WHERE rowid = 1";
+        QTest::newRow("a row of nulls and odd values")
+            << "INSERT INTO fa_Total (sDeptNum, sTypeNum, iPeriod, lCount, dblValue) "
+               "VALUES ('部门,\"一\"', '99', 13, NULL, 1e-300)";
+        QTest::newRow("empty") << "DELETE FROM fa_Total";
+    }
+
+    void ctrlHRestoresWhatTheRunReplaced()
+    {
+        QFETCH(QString, damage);
+        m_dialogs.answer = true;
+        const auto press = [this] {
+            QTest::keyClick(m_window.get(), Qt::Key_H, Qt::ControlModifier);
+        };
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        // No books chosen yet.
+        press();
+        QCOMPARE(m_dialogs.texts(), QStringList{QStringLiteral("请先选择帐套及其年度")});
+        m_dialogs.shown.clear();
+        guitest::execOn(ledger(), {damage});
+        const QStringList before = test::dumpTable(ledger(), QStringLiteral("fa_Total"));
+        click(m_window->CmdRefresh());
+        // Pressed during the run, it waits for nothing and opens nothing.
+        connect(m_window->runProgress(), &QProgressBar::valueChanged, m_window.get(), press);
+        click(m_window->cmdDo());
+        disconnect(m_window->runProgress(), nullptr, m_window.get(), nullptr);
+        QCOMPARE(m_dialogs.histories, 0);
+        const QRegularExpression recordLine(
+            QStringLiteral("^原来的 fa_Total 已保存为整理记录 (\\d+)；要恢复它，在主窗口按 "
+                           "Ctrl\\+H 打开整理记录。$"));
+        const QString id = recordLine.match(m_dialogs.notes.value(0)).captured(1);
+        QVERIFY2(!id.isEmpty(), qPrintable(m_dialogs.notes.value(0)));
+
+        QString listed, changes;
+        m_dialogs.onHistory = [&](HistoryDialog &dialog) {
+            listed = dialog.runList()->item(0, 0)->text();
+            changes = ChangeReport::csvHeader() + dialog.changes()->report().csvLines();
+        };
+        press();
+        QCOMPARE(listed, id);
+        // The changes as the run's own box had them, read back from the history.
+        QCOMPARE(changes.replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+                 m_dialogs.details.value(0).section(QStringLiteral("\n\n"), 1));
+        QVERIFY2(QRegularExpression(QStringLiteral("^恢复 \\d{4}-\\d\\d-\\d\\d "
+                                                   "\\d\\d:\\d\\d:\\d\\d 整理前 的 fa_Total？$"))
+                     .match(m_dialogs.questions.value(0))
+                     .hasMatch(),
+                 qPrintable(m_dialogs.questions.value(0)));
+        QCOMPARE(m_dialogs.texts(),
+                 (QStringList{QStringLiteral("整理完毕"), QStringLiteral("恢复完毕")}));
+        QCOMPARE(test::dumpTable(ledger(), QStringLiteral("fa_Total")), before);
+        // The restore can be undone in its turn.
+        QVERIFY2(recordLine.match(m_dialogs.notes.value(1)).captured(1).toLongLong() >
+                     id.toLongLong(),
+                 qPrintable(m_dialogs.notes.value(1)));
+        QVERIFY(m_window->cmdDo()->isEnabled());
     }
 };
 

@@ -1,0 +1,335 @@
+#include "app/history_dialog.h"
+
+#include "app/dialogs.h"
+#include "app/run_result_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QTableView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace fa {
+
+namespace {
+
+enum RunColumn { Id, Time, User, Computer, Outcome, Added, Removed, Changed, Seconds, Database };
+
+const QStringList &runHeadings()
+{
+    static const QStringList headings{QStringLiteral("记录"),       QStringLiteral("时间"),
+                                      QStringLiteral("用户"),       QStringLiteral("计算机"),
+                                      QStringLiteral("结果"),       QStringLiteral("新增"),
+                                      QStringLiteral("删除"),       QStringLiteral("修改"),
+                                      QStringLiteral("用时（秒）"), QStringLiteral("数据库")};
+    return headings;
+}
+
+// The names csvHeader() gives the columns, in the order csvLines() writes them.
+const QStringList &changeColumns()
+{
+    static const QStringList names{QStringLiteral("change"),   QStringLiteral("sDeptNum"),
+                                   QStringLiteral("sTypeNum"), QStringLiteral("iPeriod"),
+                                   QStringLiteral("column"),   QStringLiteral("old"),
+                                   QStringLiteral("new")};
+    return names;
+}
+
+QStringList runCells(const RunRecord &run)
+{
+    return {QString::number(run.id),
+            RunTimeText(run),
+            run.user,
+            run.computer,
+            run.outcome,
+            QString::number(run.added),
+            QString::number(run.removed),
+            QString::number(run.changed),
+            QString::number(run.seconds, 'f', 1),
+            run.database};
+}
+
+bool isNumber(int column)
+{
+    return column == Id || (column >= Added && column <= Seconds);
+}
+
+// Rows of one height, never measured: a long report opens at once.
+void setUpTable(QTableView *view, int rowHeight)
+{
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setWordWrap(false);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(rowHeight);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    view->horizontalHeader()->setStretchLastSection(true);
+}
+
+// Columns as wide as their heading and the first rows need; the total.
+int fitColumns(QTableView *view)
+{
+    const QAbstractItemModel *model = view->model();
+    const QFontMetrics metrics = view->fontMetrics();
+    QHeaderView *header = view->horizontalHeader();
+    const int sample = std::min(model->rowCount(), 1000);
+    int total = 0;
+    for (int column = 0; column < model->columnCount(); ++column) {
+        int width = header->fontMetrics().horizontalAdvance(
+                        model->headerData(column, Qt::Horizontal).toString()) +
+                    3 * metrics.height();
+        for (int row = 0; row < sample; ++row)
+            width = std::max(
+                width, metrics.horizontalAdvance(model->index(row, column).data().toString()) +
+                           metrics.height());
+        width = std::min(width, 24 * metrics.height());
+        header->resizeSection(column, width);
+        total += width;
+    }
+    return total;
+}
+
+} // namespace
+
+bool ParseCsv(const QString &text, QList<QStringList> *records, QString *error)
+{
+    records->clear();
+    QStringList record;
+    QString field;
+    bool quoted = false;    // inside quotes
+    bool wasQuoted = false; // the field's closing quote has been read
+    bool started = false;   // the record has begun
+    int line = 1;
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == u'\n')
+                ++line;
+            if (c != u'"') {
+                field += c;
+            } else if (i + 1 < size && text.at(i + 1) == u'"') {
+                field += c;
+                ++i;
+            } else {
+                quoted = false;
+                wasQuoted = true;
+            }
+            continue;
+        }
+        if (c == u',' || c == u'\r' || c == u'\n') {
+            record << field;
+            field.clear();
+            wasQuoted = false;
+            started = c == u',';
+            if (c == u',')
+                continue;
+            if (c == u'\r' && i + 1 < size && text.at(i + 1) == u'\n')
+                ++i;
+            ++line;
+            records->append(record);
+            record.clear();
+            continue;
+        }
+        if (wasQuoted || (c == u'"' && !field.isEmpty())) {
+            *error = QStringLiteral("第 %1 行的引号不对").arg(line);
+            return false;
+        }
+        started = true;
+        if (c == u'"')
+            quoted = true;
+        else
+            field += c;
+    }
+    if (quoted) {
+        *error = QStringLiteral("第 %1 行的引号没有结束").arg(line);
+        return false;
+    }
+    if (started || wasQuoted) {
+        record << field;
+        records->append(record);
+    }
+    return true;
+}
+
+bool ChangeReportFromCsv(const QString &csv, ChangeReport *report, QString *error)
+{
+    QList<QStringList> records;
+    if (!ParseCsv(csv, &records, error))
+        return false;
+    const QStringList &names = changeColumns();
+    QList<qsizetype> at;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        at << i;
+    qsizetype first = 0;
+    if (!records.isEmpty() && records.first().contains(names.first()) &&
+        records.first().contains(names.at(4))) {
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            at[i] = records.first().indexOf(names.at(i));
+            if (at[i] < 0) {
+                *error = QStringLiteral("变动清单的表头没有 %1").arg(names.at(i));
+                return false;
+            }
+        }
+        first = 1;
+    }
+    const qsizetype needed = *std::max_element(at.cbegin(), at.cend()) + 1;
+    report->lines.clear();
+    for (qsizetype r = first; r < records.size(); ++r) {
+        const QStringList &fields = records.at(r);
+        // An empty line says nothing.
+        if (fields.size() == 1 && fields.first().isEmpty())
+            continue;
+        if (fields.size() < needed) {
+            *error = QStringLiteral("变动清单第 %1 条栏目不全").arg(r + 1);
+            return false;
+        }
+        report->lines.append({fields.at(at[0]), fields.at(at[1]), fields.at(at[2]),
+                              fields.at(at[3]), fields.at(at[4]), fields.at(at[5]),
+                              fields.at(at[6])});
+    }
+    return true;
+}
+
+QString RunTimeText(const RunRecord &run)
+{
+    return run.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+HistoryDialog::HistoryDialog(const QString &account, const QString &year, QList<RunRecord> runs,
+                             Dialogs &dialogs, QWidget *parent)
+    : QDialog(parent), m_dialogs(dialogs), m_records(std::move(runs))
+{
+    setWindowTitle(QStringLiteral("整理记录 - ") + ProgramTitle());
+    setSizeGripEnabled(true);
+    const int rowHeight = fontMetrics().height() + 6;
+    auto *layout = new QVBoxLayout(this);
+    auto *heading = new QLabel(
+        m_records.isEmpty()
+            ? QStringLiteral("帐套 %1 %2 年还没有整理记录。").arg(account, year)
+            : QStringLiteral("帐套 %1 %2 年的整理记录，最近的在前；选中一次整理，下面是它的变动。")
+                  .arg(account, year),
+        this);
+    layout->addWidget(heading);
+
+    m_runs = new QTableWidget(int(m_records.size()), int(runHeadings().size()), this);
+    m_runs->setObjectName(QStringLiteral("runList"));
+    m_runs->setHorizontalHeaderLabels(runHeadings());
+    setUpTable(m_runs, rowHeight);
+    for (int row = 0; row < m_records.size(); ++row) {
+        const QStringList cells = runCells(m_records.at(row));
+        for (int column = 0; column < cells.size(); ++column) {
+            auto *item = new QTableWidgetItem(cells.at(column));
+            if (isNumber(column))
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_runs->setItem(row, column, item);
+        }
+    }
+    const int runsWidth = fitColumns(m_runs);
+
+    auto *below = new QWidget(this);
+    auto *belowLayout = new QVBoxLayout(below);
+    belowLayout->setContentsMargins(0, 0, 0, 0);
+    m_runText = new QLabel(below);
+    m_runText->setTextFormat(Qt::PlainText);
+    m_runText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_changeView = new QTableView(below);
+    m_changeView->setObjectName(QStringLiteral("changeList"));
+    setUpTable(m_changeView, rowHeight);
+    belowLayout->addWidget(m_runText);
+    belowLayout->addWidget(m_changeView, 1);
+
+    auto *splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(m_runs);
+    splitter->addWidget(below);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 2);
+    layout->addWidget(splitter, 1);
+
+    auto *buttons = new QDialogButtonBox(this);
+    m_restore = buttons->addButton(QStringLiteral("恢复…"), QDialogButtonBox::ActionRole);
+    m_restore->setObjectName(QStringLiteral("restore"));
+    m_restore->setEnabled(false);
+    QPushButton *close = buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
+    close->setDefault(true);
+    connect(m_restore, &QPushButton::clicked, this, &HistoryDialog::restore);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    connect(m_runs, &QTableWidget::currentCellChanged, this, [this](int row) { showRun(row); });
+    if (!m_records.isEmpty())
+        m_runs->selectRow(0);
+    else
+        below->hide();
+
+    // Within the screen, so that the buttons are always in view.
+    const int unit = fontMetrics().height();
+    QSize size(std::clamp(runsWidth + 4 * unit, 50 * unit, 80 * unit), 34 * unit);
+    if (const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    resize(size);
+}
+
+void HistoryDialog::showRun(int row)
+{
+    m_restore->setEnabled(false);
+    m_shown = 0;
+    m_saved = false;
+    QAbstractItemModel *old = m_changes;
+    m_changes = nullptr;
+    if (row < 0 || row >= m_records.size()) {
+        m_runText->clear();
+        m_changeView->setModel(nullptr);
+        delete old;
+        return;
+    }
+    RunRecord run;
+    SavedTable table;
+    QString error;
+    ChangeReport report;
+    const qint64 id = m_records.at(row).id;
+    if (!loadRun(id, &run, &table, &error)) {
+        m_runText->setText(QStringLiteral("读取整理记录 %1 出错：%2").arg(id).arg(error));
+    } else if (!ChangeReportFromCsv(QString::fromUtf8(run.changeReportCsv), &report, &error)) {
+        m_runText->setText(QStringLiteral("整理记录 %1 的变动清单有误：%2").arg(id).arg(error));
+    } else {
+        report.added = int(run.added);
+        report.removed = int(run.removed);
+        report.changedRows = int(run.changed);
+        m_shown = id;
+        m_saved = !table.columns.isEmpty();
+        m_runText->setText(
+            m_saved
+                ? QStringLiteral("整理记录 %1 的变动：%2").arg(id).arg(report.summary())
+                : QStringLiteral("整理记录 %1 没有完成，没有保存 fa_Total，不能恢复。").arg(id));
+    }
+    m_changes = new ChangeTableModel(std::move(report), this);
+    m_changeView->setModel(m_changes);
+    delete old;
+    fitColumns(m_changeView);
+    m_restore->setEnabled(m_saved);
+}
+
+void HistoryDialog::restore()
+{
+    const auto run = std::find_if(m_records.cbegin(), m_records.cend(),
+                                  [this](const RunRecord &r) { return r.id == m_shown; });
+    if (!m_saved || run == m_records.cend())
+        return;
+    if (!m_dialogs.question(this,
+                            QStringLiteral("恢复 %1 整理前 的 fa_Total？").arg(RunTimeText(*run))))
+        return;
+    m_chosen = m_shown;
+    accept();
+}
+
+} // namespace fa
