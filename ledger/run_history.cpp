@@ -53,7 +53,7 @@ bool fail(QString *error, const QString &reason)
 
 bool failSql(sqlite3 *db, QString *error)
 {
-    return fail(error, QStringLiteral("历史记录出错：") + QString::fromUtf8(sqlite3_errmsg(db)));
+    return fail(error, QStringLiteral("整理记录出错：") + QString::fromUtf8(sqlite3_errmsg(db)));
 }
 
 class Statement
@@ -104,7 +104,9 @@ class Connection
 public:
     ~Connection() { sqlite3_close_v2(m_db); }
     sqlite3 *db() const { return m_db; }
-    bool open(QString *error);
+    // Opens the history, made on first use. A reader (create false) finds
+    // none when there is no file yet, and makes nothing: *absent tells.
+    bool open(QString *error, bool create = true, bool *absent = nullptr);
     bool exec(const char *sql, QString *error)
     {
         return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK ||
@@ -120,7 +122,7 @@ private:
 
 bool refuseNotHistory(const QString &shown, QString *error)
 {
-    return fail(error, QStringLiteral("历史记录文件不是本程序的数据库，未作改动：") + shown);
+    return fail(error, QStringLiteral("整理记录文件不是本程序的数据库，未作改动：") + shown);
 }
 
 bool Connection::readVersion(int *version, QString *error)
@@ -132,8 +134,10 @@ bool Connection::readVersion(int *version, QString *error)
     return true;
 }
 
-bool Connection::open(QString *error)
+bool Connection::open(QString *error, bool create, bool *absent)
 {
+    if (absent)
+        *absent = false;
     const QString folder = stateDirectory(error);
     if (folder.isEmpty())
         return false;
@@ -142,6 +146,11 @@ bool Connection::open(QString *error)
     // Whatever else lies at the path is someone's file: look before SQLite
     // opens it, which would take an empty file for a new database.
     const QFileInfo info(path);
+    if (!create && !info.exists() && !info.isSymLink()) {
+        if (absent)
+            *absent = true;
+        return false;
+    }
     if (info.isSymLink() || (info.exists() && !info.isFile()))
         return refuseNotHistory(shown, error);
     if (info.exists() && info.size() > 0) {
@@ -165,7 +174,7 @@ bool Connection::open(QString *error)
         return createSchema(shown, error);
     if (version > kSchemaVersion)
         return fail(error,
-                    QStringLiteral("历史记录文件来自较新版本的程序，本程序无法使用：") + shown);
+                    QStringLiteral("整理记录文件来自较新版本的程序，本程序无法使用：") + shown);
     return true;
 }
 
@@ -200,7 +209,7 @@ bool Connection::createSchema(const QString &shown, QString *error)
     } else if (version > kSchemaVersion) {
         rollback();
         return fail(error,
-                    QStringLiteral("历史记录文件来自较新版本的程序，本程序无法使用：") + shown);
+                    QStringLiteral("整理记录文件来自较新版本的程序，本程序无法使用：") + shown);
     }
     return exec("COMMIT", error);
 }
@@ -288,7 +297,7 @@ bool readValue(sqlite3_stmt *s, int typeIndex, int valueIndex, QVariant *out, QS
     if (stored == SQLITE_NULL) {
         // A null text, bytes or date of that type, as it was handed over.
         *out = QVariant(QMetaType(type));
-        return out->isValid() || fail(error, QStringLiteral("历史记录中有无法读出的值"));
+        return out->isValid() || fail(error, QStringLiteral("整理记录中有无法读出的值"));
     }
     const qint64 whole = sqlite3_column_int64(s, valueIndex);
     switch (type) {
@@ -332,7 +341,7 @@ bool readValue(sqlite3_stmt *s, int typeIndex, int valueIndex, QVariant *out, QS
         *out = QVariant(QDateTime::fromString(columnText(s, valueIndex), Qt::ISODateWithMs));
         return true;
     default:
-        return fail(error, QStringLiteral("历史记录中有无法读出的值"));
+        return fail(error, QStringLiteral("整理记录中有无法读出的值"));
     }
 }
 
@@ -485,8 +494,10 @@ bool listRuns(const QStringList &accounts, const QStringList &years, QList<RunRe
 {
     out->clear();
     Connection conn;
-    if (!conn.open(error))
-        return false;
+    // No history yet is an empty one.
+    bool absent = false;
+    if (!conn.open(error, false, &absent))
+        return absent;
     // The chosen account sets and years travel as JSON arrays: one statement
     // whatever their number.
     const QByteArray sql = QByteArrayLiteral("SELECT ") + kRunColumns +
@@ -536,8 +547,14 @@ bool loadRun(qint64 id, RunRecord *record, SavedTable *oldTotals, QString *error
     if (missing)
         *missing = false;
     Connection conn;
-    if (!conn.open(error))
-        return false;
+    bool absent = false;
+    if (!conn.open(error, false, &absent)) {
+        if (!absent)
+            return false;
+        if (missing)
+            *missing = true;
+        return fail(error, QStringLiteral("整理记录中没有记录 %1").arg(id));
+    }
     // One read transaction: the run cannot be forgotten halfway through.
     if (!conn.exec("BEGIN", error))
         return false;

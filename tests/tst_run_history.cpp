@@ -201,7 +201,7 @@ private slots:
         RunRecord run = aRun(QStringLiteral("001"));
         QString error;
         QVERIFY(!recordRun(run, {}, &error));
-        QVERIFY2(error.contains(QStringLiteral("历史记录文件")), qPrintable(error));
+        QVERIFY2(error.contains(QStringLiteral("整理记录文件")), qPrintable(error));
         QList<RunRecord> runs;
         QVERIFY(!listRuns({}, {}, &runs, &error));
         QVERIFY(file.open(QIODevice::ReadOnly));
