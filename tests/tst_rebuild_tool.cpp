@@ -318,6 +318,10 @@ private slots:
         row("empty value", "--system SYS --account  --year 2026");
         row("option twice", "--system SYS --account 001 --account 002 --year 2026");
         row("extra word", "--system SYS --account 001 --year 2026 now");
+        row("history with a database", "--history --system SYS");
+        row("restore of no number", "--system SYS --account 001 --year 2026 --restore x1");
+        row("restore of all years", "--system SYS --account 001 --year all --restore 1");
+        row("restore of two sets", "--system SYS --account 001,002 --year 2026 --restore 1");
         const QByteArray limit(4096, 'p');
         row("password over 4 KiB", "--server x --password-stdin --account 001 --year 2026",
             limit + "p\n");
