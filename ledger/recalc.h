@@ -57,6 +57,9 @@ inline const QString kRunCancelledMessage = QStringLiteral("整理已停止，fa
 // stopped it; any other end is recorded with the message that ended it.
 inline const QString kCompletedOutcome = QStringLiteral("完成");
 inline const QString kStoppedOutcome = QStringLiteral("已停止");
+// The outcome of a run between its record and its commit; it stays so only
+// when the program ended there, not knowing whether the commit was made.
+inline const QString kCommittingOutcome = QStringLiteral("提交中或在提交时中断");
 
 bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
                       const RecalcOptions &options = {});

@@ -108,6 +108,8 @@ bool RunRecalcCommand(const QString &account, const QString &year, RecalcUi &ui,
     // end, so that another program (or run) can use them while the operator
     // reads it. The driver's own word still comes while the run looks busy.
     const QString closeFailure = LetGoOfAccountYear(runLock);
+    if (completed && history)
+        history->confirm(ui);
     if (!failure.isEmpty())
         ui.showMessage(failure);
     if (!completed && history)

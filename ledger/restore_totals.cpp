@@ -244,6 +244,8 @@ RestoreResult RunRestoreCommand(const QString &account, const QString &year, qin
             failure = error.description();
     }
     const QString closeFailure = LetGoOfAccountYear(runLock);
+    if (completed && history)
+        history->confirm(ui);
     if (!failure.isEmpty())
         ui.showMessage(failure);
     if (!completed && history && !refused)

@@ -4,6 +4,7 @@
 #include "data/db_state.h"
 #include "data/lock_wait.h"
 #include "ledger/change_report.h"
+#include "ledger/recalc.h"
 #include "ledger/restore_totals.h"
 #include "platform/platform.h"
 
@@ -98,7 +99,8 @@ RunHistoryEntry::RunHistoryEntry(const QString &account, const QString &year)
 bool RunHistoryEntry::recordBeforeCommit(const QString &outcome, const TotalsSnapshot &before,
                                          const ChangeReport &changes, QString *reason)
 {
-    m_record.outcome = outcome;
+    m_outcome = outcome;
+    m_record.outcome = kCommittingOutcome;
     m_record.added = changes.added;
     m_record.removed = changes.removed;
     m_record.changed = changes.changedRows;
@@ -115,6 +117,15 @@ bool RunHistoryEntry::recordBeforeCommit(const QString &outcome, const TotalsSna
     m_storeFailed = true;
     *reason = QStringLiteral("无法把原来的 fa_Total 存入整理记录\n") + error;
     return false;
+}
+
+void RunHistoryEntry::confirm(RecalcUi &ui)
+{
+    if (QString error; m_record.id != 0 && !amendOutcome(m_record.id, m_outcome, &error))
+        ui.showMessage(QStringLiteral("fa_Total 已写入，但整理记录 %1 未能记为“%2”\n")
+                           .arg(m_record.id)
+                           .arg(m_outcome) +
+                       error);
 }
 
 void RunHistoryEntry::recordFailure(const QString &outcome, RecalcUi &ui)

@@ -41,10 +41,15 @@ class RunHistoryEntry
 public:
     RunHistoryEntry(const QString &account, const QString &year);
 
-    // Writes the record of a run that is about to commit. False, with the
-    // reason, when it cannot: the run must not commit then.
+    // Writes the record of a run that is about to commit, as committing
+    // (kCommittingOutcome) until confirm() gives it its outcome: a program
+    // killed in between leaves no record that claims a commit it never made.
+    // False, with the reason, when it cannot: the run must not commit then.
     bool recordBeforeCommit(const QString &outcome, const TotalsSnapshot &before,
                             const ChangeReport &changes, QString *reason);
+    // The run committed: its record gets the outcome recordBeforeCommit was
+    // given. What stops the history from saying so goes to ui.
+    void confirm(RecalcUi &ui);
     // A run that did not commit: its record says so, written now (without a
     // table) or amended. What stops the history from saying so goes to ui.
     void recordFailure(const QString &outcome, RecalcUi &ui);
@@ -53,6 +58,7 @@ public:
 
 private:
     RunRecord m_record;
+    QString m_outcome; // once committed
     QElapsedTimer m_clock;
     bool m_storeFailed = false; // already said, with the run's failure
 };

@@ -71,7 +71,16 @@ public:
         return m_inner->query(sql);
     }
     void beginTransaction() override { m_inner->beginTransaction(); }
-    void commitTransaction() override { m_inner->commitTransaction(); }
+    // A rule may fail the commit as the statement "COMMIT"; it is not logged.
+    void commitTransaction() override
+    {
+        StatementLog &log = currentLog();
+        if (const qint32 number = log.failWith ? log.failWith(QStringLiteral("COMMIT")) : 0) {
+            ++log.failures;
+            throw AppError(number, QStringLiteral("commit made to fail"));
+        }
+        m_inner->commitTransaction();
+    }
     void rollbackTransaction() override { m_inner->rollbackTransaction(); }
 
 private:

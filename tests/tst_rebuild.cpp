@@ -9,6 +9,7 @@
 #include "data/provider.h"
 #include "ledger/periods.h"
 #include "ledger/recalc.h"
+#include "ledger/run_history.h"
 #include "ledger/run_lock.h"
 #include "tools/ledger_schema.h"
 #include "tools/sample_ledger.h"
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -821,6 +823,30 @@ private slots:
 
         QCOMPARE(ui.messages, QStringList{"整理完毕"});
         QCOMPARE(ui.periods.size(), 12 - kFirst + 1);
+    }
+
+    // A run's record is in the history before its commit; a commit that
+    // fails leaves it saying why, never 完成, and fa_Total as it was.
+    void aCommitThatFailsIsRecordedSo()
+    {
+        QTemporaryDir state;
+        const QByteArray ctestState = qgetenv("FATOTAL_STATE_DIR");
+        const auto restoreState = qScopeGuard([&] { qputenv("FATOTAL_STATE_DIR", ctestState); });
+        qputenv("FATOTAL_STATE_DIR", state.path().toUtf8());
+        RunButtonSetup setup;
+        const auto before = test::dumpTables(setup.db.path());
+        setup.db.failStatements(QStringLiteral("COMMIT"), kProviderFailure);
+        RecordingUi ui;
+
+        QVERIFY(!RunRecalcCommand(kAccount, kYear, ui));
+
+        QCOMPARE(test::dumpTables(setup.db.path()), before);
+        QList<RunRecord> runs;
+        QString error;
+        QVERIFY2(listRuns({}, {}, &runs, &error), qPrintable(error));
+        QCOMPARE(runs.size(), 1);
+        QVERIFY2(runs[0].outcome.contains("commit made to fail"), qPrintable(runs[0].outcome));
+        QCOMPARE(ui.messages.value(1), kRunStoppedMessage);
     }
 
     void secondRunNeedsTheSystemDatabaseAgain()
