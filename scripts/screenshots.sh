@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Retakes the README's pictures in docs/ from the real program on a virtual X
 # server: the main window at start, after "刷新" on the demo data, the
-# "整理完毕" box over it, the window during a long run, and the question that
-# Esc asks then. A small window manager gives the windows their frames
+# "整理完毕" box over it, the history that Ctrl+H opens, the window during a
+# long run, and the question that Esc asks then. A small window manager gives the windows their frames
 # and keeps a message box a window of its own. The X server, the window
 # manager and the tools that click and take the pictures serve the pictures
 # only; fatotal needs none of them.
@@ -51,6 +51,13 @@ shoot()
     xdotool windowactivate --sync "$box" key Return
     sleep 0.5
 
+    # The history of that account-year, with the run just made.
+    xdotool windowactivate --sync "$main" key ctrl+h
+    box=$(xdotool search --sync --name '^整理记录' | head -1)
+    snap docs/history.png
+    xdotool windowactivate --sync "$box" key Escape
+    sleep 0.5
+
     # The large ledger is the year 2026, the second in the list.
     click "$main" "${refresh[@]}"
     click "$main" "${yearList[@]}"
@@ -89,7 +96,7 @@ scripts/build.sh
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export HOME="$scratch/....../home/demo" TMPDIR="$scratch" XDG_RUNTIME_DIR="$scratch/run" LC_ALL=C.UTF-8
-export FATOTAL_SYSTEM_DIR="$HOME/fatotal-demo"
+export FATOTAL_SYSTEM_DIR="$HOME/fatotal-demo" FATOTAL_STATE_DIR="$scratch/state"
 mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORMTHEME QT_SCALE_FACTOR
 # Enough cards in 001/2026 for a run that lasts a while.
