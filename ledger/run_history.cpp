@@ -138,7 +138,7 @@ bool Connection::open(QString *error, bool create, bool *absent)
 {
     if (absent)
         *absent = false;
-    const QString folder = stateDirectory(error);
+    const QString folder = stateDirectory(error, create);
     if (folder.isEmpty())
         return false;
     const QString path = QDir(folder).absoluteFilePath(QStringLiteral("history.db"));

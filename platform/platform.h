@@ -83,7 +83,8 @@ bool startsLikeDatabase(QByteArrayView head);
 // FATOTAL_STATE_DIR when set, else the system's per-user state folder plus
 // "fatotal". Made when missing, for its owner alone where the system has
 // such modes. Empty, with the reason in *error, when it cannot be made.
-QString stateDirectory(QString *error = nullptr);
+// A reader passes create false: the folder is named, never made.
+QString stateDirectory(QString *error = nullptr, bool create = true);
 
 // The name the operator logged in with, for the run history; empty when the
 // system does not say.

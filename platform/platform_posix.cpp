@@ -338,7 +338,7 @@ void HeldFileLock::release()
     m_path.clear();
 }
 
-QString stateDirectory(QString *error)
+QString stateDirectory(QString *error, bool create)
 {
     QString folder = qEnvironmentVariable("FATOTAL_STATE_DIR");
     if (folder.isEmpty()) {
@@ -349,6 +349,8 @@ QString stateDirectory(QString *error)
         folder = base + QStringLiteral("/fatotal");
     }
     folder = QDir::cleanPath(QDir(folder).absolutePath());
+    if (!create)
+        return folder;
     // The parents as the user's umask makes them; the folder itself holds
     // who ran what, so it is the owner's alone.
     const QByteArray name = QFile::encodeName(folder);

@@ -252,7 +252,7 @@ void HeldFileLock::release()
     m_path.clear();
 }
 
-QString stateDirectory(QString *error)
+QString stateDirectory(QString *error, bool create)
 {
     QString folder = qEnvironmentVariable("FATOTAL_STATE_DIR");
     if (folder.isEmpty()) {
@@ -262,6 +262,8 @@ QString stateDirectory(QString *error)
     }
     if (!folder.isEmpty())
         folder = QDir::toNativeSeparators(QDir::cleanPath(QDir(folder).absolutePath()));
+    if (!create && !folder.isEmpty())
+        return folder;
     if (folder.isEmpty() || !QDir().mkpath(folder)) {
         if (error)
             *error = QStringLiteral("无法建立文件夹：") + folder;
