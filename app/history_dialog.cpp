@@ -31,16 +31,6 @@ const QStringList &runHeadings()
     return headings;
 }
 
-// The names csvHeader() gives the columns, in the order csvLines() writes them.
-const QStringList &changeColumns()
-{
-    static const QStringList names{QStringLiteral("change"),   QStringLiteral("sDeptNum"),
-                                   QStringLiteral("sTypeNum"), QStringLiteral("iPeriod"),
-                                   QStringLiteral("column"),   QStringLiteral("old"),
-                                   QStringLiteral("new")};
-    return names;
-}
-
 QStringList runCells(const RunRecord &run)
 {
     return {QString::number(run.id),
@@ -98,106 +88,6 @@ int fitColumns(QTableView *view)
 }
 
 } // namespace
-
-bool ParseCsv(const QString &text, QList<QStringList> *records, QString *error)
-{
-    records->clear();
-    QStringList record;
-    QString field;
-    bool quoted = false;    // inside quotes
-    bool wasQuoted = false; // the field's closing quote has been read
-    bool started = false;   // the record has begun
-    int line = 1;
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const QChar c = text.at(i);
-        if (quoted) {
-            if (c == u'\n')
-                ++line;
-            if (c != u'"') {
-                field += c;
-            } else if (i + 1 < size && text.at(i + 1) == u'"') {
-                field += c;
-                ++i;
-            } else {
-                quoted = false;
-                wasQuoted = true;
-            }
-            continue;
-        }
-        if (c == u',' || c == u'\r' || c == u'\n') {
-            record << field;
-            field.clear();
-            wasQuoted = false;
-            started = c == u',';
-            if (c == u',')
-                continue;
-            if (c == u'\r' && i + 1 < size && text.at(i + 1) == u'\n')
-                ++i;
-            ++line;
-            records->append(record);
-            record.clear();
-            continue;
-        }
-        if (wasQuoted || (c == u'"' && !field.isEmpty())) {
-            *error = QStringLiteral("第 %1 行的引号不对").arg(line);
-            return false;
-        }
-        started = true;
-        if (c == u'"')
-            quoted = true;
-        else
-            field += c;
-    }
-    if (quoted) {
-        *error = QStringLiteral("第 %1 行的引号没有结束").arg(line);
-        return false;
-    }
-    if (started || wasQuoted) {
-        record << field;
-        records->append(record);
-    }
-    return true;
-}
-
-bool ChangeReportFromCsv(const QString &csv, ChangeReport *report, QString *error)
-{
-    QList<QStringList> records;
-    if (!ParseCsv(csv, &records, error))
-        return false;
-    const QStringList &names = changeColumns();
-    QList<qsizetype> at;
-    for (qsizetype i = 0; i < names.size(); ++i)
-        at << i;
-    qsizetype first = 0;
-    if (!records.isEmpty() && records.first().contains(names.first()) &&
-        records.first().contains(names.at(4))) {
-        for (qsizetype i = 0; i < names.size(); ++i) {
-            at[i] = records.first().indexOf(names.at(i));
-            if (at[i] < 0) {
-                *error = QStringLiteral("变动清单的表头没有 %1").arg(names.at(i));
-                return false;
-            }
-        }
-        first = 1;
-    }
-    const qsizetype needed = *std::max_element(at.cbegin(), at.cend()) + 1;
-    report->lines.clear();
-    for (qsizetype r = first; r < records.size(); ++r) {
-        const QStringList &fields = records.at(r);
-        // An empty line says nothing.
-        if (fields.size() == 1 && fields.first().isEmpty())
-            continue;
-        if (fields.size() < needed) {
-            *error = QStringLiteral("变动清单第 %1 条栏目不全").arg(r + 1);
-            return false;
-        }
-        report->lines.append({fields.at(at[0]), fields.at(at[1]), fields.at(at[2]),
-                              fields.at(at[3]), fields.at(at[4]), fields.at(at[5]),
-                              fields.at(at[6])});
-    }
-    return true;
-}
 
 QString RunTimeText(const RunRecord &run)
 {
@@ -292,21 +182,21 @@ void HistoryDialog::showRun(int row)
         delete old;
         return;
     }
+    // The report only: the table the run replaced is read when it is restored.
     RunRecord run;
-    SavedTable table;
     QString error;
     ChangeReport report;
     const qint64 id = m_records.at(row).id;
-    if (!loadRun(id, &run, &table, &error)) {
+    if (!loadRun(id, &run, nullptr, &error)) {
         m_runText->setText(QStringLiteral("读取整理记录 %1 出错：%2").arg(id).arg(error));
-    } else if (!ChangeReportFromCsv(QString::fromUtf8(run.changeReportCsv), &report, &error)) {
-        m_runText->setText(QStringLiteral("整理记录 %1 的变动清单有误：%2").arg(id).arg(error));
+    } else if (!ChangeReport::fromCsv(QString::fromUtf8(run.changeReportCsv), &report)) {
+        m_runText->setText(QStringLiteral("整理记录 %1 的变动清单有误").arg(id));
     } else {
         report.added = int(run.added);
         report.removed = int(run.removed);
         report.changedRows = int(run.changed);
         m_shown = id;
-        m_saved = !table.columns.isEmpty();
+        m_saved = run.keptTable;
         m_runText->setText(
             m_saved
                 ? QStringLiteral("整理记录 %1 的变动：%2").arg(id).arg(report.summary())

@@ -18,18 +18,6 @@ namespace fa {
 class ChangeTableModel;
 class Dialogs;
 
-// The records of RFC 4180 CSV text: a quoted field may hold commas, doubled
-// quotes and line ends; records end in CRLF or LF, the last one may end in
-// nothing. False, with the reason, when a quoted field does not end or a
-// quote stands inside an unquoted field.
-bool ParseCsv(const QString &text, QList<QStringList> *records, QString *error);
-
-// A change report back from the CSV that ChangeReport::csvHeader() + csvLines()
-// wrote. With its header line, the columns are found by name (leading columns
-// of a batch are passed over); without it, they are taken in the order
-// csvLines() writes them. Only the lines are filled, not the counts.
-bool ChangeReportFromCsv(const QString &csv, ChangeReport *report, QString *error);
-
 // A run's time as the history window shows it: local, yyyy-MM-dd HH:mm:ss.
 QString RunTimeText(const RunRecord &run);
 

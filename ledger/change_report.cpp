@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 namespace fa {
 
@@ -65,6 +66,50 @@ QString csvField(const QString &text)
     QString quoted = text;
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// The columns of a change report, in the order a line gives them.
+const QStringList &reportColumns()
+{
+    static const QStringList columns{QStringLiteral("change"),   QStringLiteral("sDeptNum"),
+                                     QStringLiteral("sTypeNum"), QStringLiteral("iPeriod"),
+                                     QStringLiteral("column"),   QStringLiteral("old"),
+                                     QStringLiteral("new")};
+    return columns;
+}
+
+// The records of CSV text as csvLine() writes them; false when a quoted field
+// does not end or the text does not end with a record.
+bool readCsv(const QString &text, QList<QStringList> *records)
+{
+    QStringList record;
+    QString field;
+    bool quoted = false;
+    const auto next = [&text](qsizetype i) {
+        return i + 1 < text.size() ? text.at(i + 1) : QChar();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c != u'"')
+                field += c;
+            else if (next(i) == u'"')
+                field += text.at(i++);
+            else
+                quoted = false;
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u',') {
+            record << std::exchange(field, QString());
+        } else if (c == u'\r' && next(i) == u'\n') {
+            ++i;
+            record << std::exchange(field, QString());
+            records->append(std::exchange(record, QStringList()));
+        } else {
+            field += c;
+        }
+    }
+    return !quoted && record.isEmpty() && field.isEmpty();
 }
 
 QString csvLine(const QStringList &fields)
@@ -263,9 +308,9 @@ QList<qsizetype> keyOrder(const TotalsSnapshot &snapshot)
 
 } // namespace
 
-int CompareStoredValues(const QVariant &a, const QVariant &b)
+int CompareStoredRows(const QVariantList &a, const QVariantList &b)
 {
-    return compareStored(a, b);
+    return compareValues(a, b);
 }
 
 QString CsvRecord(const QStringList &fields)
@@ -310,10 +355,7 @@ QString ChangeReport::summary() const
 
 QString ChangeReport::csvHeader(const QStringList &leading)
 {
-    return csvLine(leading + QStringList{QStringLiteral("change"), QStringLiteral("sDeptNum"),
-                                         QStringLiteral("sTypeNum"), QStringLiteral("iPeriod"),
-                                         QStringLiteral("column"), QStringLiteral("old"),
-                                         QStringLiteral("new")});
+    return csvLine(leading + reportColumns());
 }
 
 QString ChangeReport::csvLines(const QStringList &leading) const
@@ -323,6 +365,24 @@ QString ChangeReport::csvLines(const QStringList &leading) const
         text += csvLine(leading + QStringList{line.change, line.dept, line.type, line.period,
                                               line.column, line.oldValue, line.newValue});
     return text;
+}
+
+bool ChangeReport::fromCsv(const QString &csv, ChangeReport *report)
+{
+    report->lines.clear();
+    // A run that stopped before it compared has no report at all.
+    if (csv.isEmpty())
+        return true;
+    QList<QStringList> records;
+    if (!readCsv(csv, &records) || records.value(0) != reportColumns())
+        return false;
+    for (qsizetype r = 1; r < records.size(); ++r) {
+        const QStringList &f = records.at(r);
+        if (f.size() != reportColumns().size())
+            return false;
+        report->lines.append({f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
+    }
+    return true;
 }
 
 ChangeReport CompareTotals(const TotalsSnapshot &before, const TotalsSnapshot &after)

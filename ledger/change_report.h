@@ -53,6 +53,10 @@ struct ChangeReport
     // line when given.
     static QString csvHeader(const QStringList &leading = {});
     QString csvLines(const QStringList &leading = {}) const;
+    // The lines back from csvHeader() + csvLines() without leading columns
+    // (the counts are not filled); empty text is an empty report. False for
+    // any other text.
+    static bool fromCsv(const QString &csv, ChangeReport *report);
 };
 
 // Compares two snapshots. Rows pair up by key; of several rows with one key
@@ -64,9 +68,10 @@ struct ChangeReport
 // counts and texts compare exactly.
 ChangeReport CompareTotals(const TotalsSnapshot &before, const TotalsSnapshot &after);
 
-// The order of stored values that TotalsSnapshot::Key describes: negative,
-// zero or positive; zero only for values SQLite holds equal.
-int CompareStoredValues(const QVariant &a, const QVariant &b);
+// Two rows of values, value by value in the order of stored values that
+// TotalsSnapshot::Key describes: negative, zero or positive; zero only for
+// rows SQLite holds equal.
+int CompareStoredRows(const QVariantList &a, const QVariantList &b);
 
 // One RFC 4180 CSV record, with its CRLF.
 QString CsvRecord(const QStringList &fields);

@@ -15,11 +15,6 @@ namespace fa {
 
 namespace {
 
-// The seeding's inserts that go to a server in one batch: a few hundred
-// round trips fewer for every hundred department/type pairs, in batches of
-// some 20 KB.
-constexpr int kSeedStatementsPerBatch = 100;
-
 // Creates a work table; a table of that name left behind by an earlier run
 // makes the creation fail with an error in the command, and is dropped before
 // the next try. A failing drop throws.
@@ -104,29 +99,18 @@ bool SeedTotalRows()
 
     const QString head = LoadSqlString(101);
     const QString values = LoadSqlString(102);
-    // A server takes many inserts in one round trip; the file database takes
-    // one statement at a time.
-    const int perBatch = IsAccess ? 1 : kSeedStatementsPerBatch;
-    QStringList batch;
-    const auto send = [&batch] {
-        if (batch.isEmpty())
-            return;
-        SqlText = batch.join(QStringLiteral(";\n"));
-        batch.clear();
-        AccConn->Execute(SqlText);
-    };
+    StatementBatch batch;
     for (const auto &[dept, type] : pairs) {
         for (int i = Periods.lowerBound(); i <= 12; ++i) {
             // Quotes inside a number are doubled, and the numbers are put in
             // together, so that "T|3" or "x'y" is stored as it is.
-            batch << head + FillPlaceholders(values, {{QStringLiteral("|1"), DoubleQuotes(dept)},
-                                                      {QStringLiteral("|2"), DoubleQuotes(type)},
-                                                      {QStringLiteral("|3"), QString::number(i)}});
-            if (batch.size() >= perBatch)
-                send();
+            batch.add(head +
+                      FillPlaceholders(values, {{QStringLiteral("|1"), DoubleQuotes(dept)},
+                                                {QStringLiteral("|2"), DoubleQuotes(type)},
+                                                {QStringLiteral("|3"), QString::number(i)}}));
         }
     }
-    send();
+    batch.send();
     return true;
 }
 

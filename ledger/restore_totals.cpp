@@ -5,6 +5,7 @@
 #include "ledger/run_session.h"
 #include "ledger/saved_table_sql.h"
 #include "ledger/sql_strings.h"
+#include "ledger/steps.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -14,9 +15,6 @@
 namespace fa {
 
 namespace {
-
-// Rows that go to a server in one batch, as the seeding sends them.
-constexpr int kRowsPerBatch = 100;
 
 inline const QString kRestoreStoppedMessage = QStringLiteral("恢复未完成，fa_Total 保持原样");
 inline const QString kRestoreCancelledMessage = QStringLiteral("恢复已停止，fa_Total 保持原样");
@@ -51,7 +49,7 @@ QString rowName(const QStringList &columns, const QVariantList &values)
     return parts.join(QStringLiteral("，"));
 }
 
-QString insertStatements(const SavedTable &saved)
+QString insertHead(const SavedTable &saved)
 {
     QStringList names;
     for (QString column : saved.columns)
@@ -63,19 +61,11 @@ QString insertStatements(const SavedTable &saved)
 
 void writeRows(const SavedTable &saved)
 {
-    const QString head = insertStatements(saved);
-    const int perBatch = IsAccess ? 1 : kRowsPerBatch;
-    QStringList batch;
-    const auto send = [&batch] {
-        if (batch.isEmpty())
-            return;
+    const QString head = insertHead(saved);
+    StatementBatch batch;
+    for (const QVariantList &row : saved.rows) {
         if (StopRequested())
             RaiseAppError(kRestoreCancelledMessage);
-        SqlText = batch.join(QStringLiteral(";\n"));
-        batch.clear();
-        AccConn->Execute(SqlText);
-    };
-    for (const QVariantList &row : saved.rows) {
         QStringList literals;
         for (qsizetype i = 0; i < row.size(); ++i) {
             QString problem;
@@ -86,11 +76,9 @@ void writeRows(const SavedTable &saved)
                         .arg(saved.columns.value(i), rowName(saved.columns, row), problem));
             literals << literal;
         }
-        batch << head + literals.join(QLatin1Char(',')) + QLatin1Char(')');
-        if (batch.size() >= perBatch)
-            send();
+        batch.add(head + literals.join(QLatin1Char(',')) + QLatin1Char(')'));
     }
-    send();
+    batch.send();
 }
 
 bool identical(const QVariant &a, const QVariant &b)
@@ -113,11 +101,7 @@ bool identical(const QVariant &a, const QVariant &b)
 void checkWrittenBack(const SavedTable &saved, const TotalsSnapshot &now)
 {
     const auto less = [](const QVariantList &a, const QVariantList &b) {
-        for (qsizetype i = 0; i < std::min(a.size(), b.size()); ++i) {
-            if (const int order = CompareStoredValues(a.at(i), b.at(i)))
-                return order < 0;
-        }
-        return a.size() < b.size();
+        return CompareStoredRows(a, b) < 0;
     };
     QList<QVariantList> expected = saved.rows;
     QList<QVariantList> found;

@@ -41,8 +41,10 @@ CREATE TABLE old_values(
     PRIMARY KEY(run, row, position)) WITHOUT ROWID;
 )";
 
-constexpr const char *kRunColumns = "id, time, user, computer, mode, database, account, year, "
-                                    "outcome, added, removed, changed, seconds";
+// The runs' columns, and whether the run kept the table it replaced.
+constexpr const char *kRunColumns =
+    "id, time, user, computer, mode, database, account, year, outcome, added, removed, "
+    "changed, seconds, EXISTS(SELECT 1 FROM old_columns WHERE run = runs.id)";
 
 bool fail(QString *error, const QString &reason)
 {
@@ -441,6 +443,7 @@ void readRun(sqlite3_stmt *s, RunRecord *record)
     record->removed = sqlite3_column_int64(s, 10);
     record->changed = sqlite3_column_int64(s, 11);
     record->seconds = sqlite3_column_double(s, 12);
+    record->keptTable = sqlite3_column_int(s, 13) != 0;
 }
 
 bool readTable(Connection &conn, qint64 run, SavedTable *table, QString *error)
@@ -573,8 +576,8 @@ bool loadRun(qint64 id, RunRecord *record, SavedTable *oldTotals, QString *error
     if (rc != SQLITE_ROW)
         return failSql(conn.db(), error);
     readRun(stmt.get(), record);
-    record->changeReportCsv = columnBlob(stmt.get(), 13);
-    return readTable(conn, id, oldTotals, error);
+    record->changeReportCsv = columnBlob(stmt.get(), 14);
+    return !oldTotals || readTable(conn, id, oldTotals, error);
 }
 
 QString historyCsvHeader()

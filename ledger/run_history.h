@@ -21,7 +21,8 @@ struct RunRecord
     qint64 added = 0, removed = 0, changed = 0;
     double seconds = 0;
     QByteArray changeReportCsv;
-    qint64 id = 0; // given by recordRun
+    bool keptTable = false; // the run saved the table it replaced
+    qint64 id = 0;          // given by recordRun
 };
 
 // fa_Total before a run, values exactly as the provider returned them.
@@ -49,8 +50,8 @@ bool amendOutcome(qint64 id, const QString &outcome, QString *error);
 bool listRuns(const QStringList &accounts, const QStringList &years, QList<RunRecord> *out,
               QString *error);
 // One run in full with the table it replaced (no columns when the run saved
-// none). *missing tells a record that is not there from a store that cannot
-// be read.
+// none; not read when oldTotals is null). *missing tells a record that is not there from a store
+// that cannot be read.
 bool loadRun(qint64 id, RunRecord *record, SavedTable *oldTotals, QString *error,
              bool *missing = nullptr);
 

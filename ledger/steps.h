@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace fa {
 
@@ -61,5 +62,19 @@ QString EmptyRowsStatement(int period);
 // all; any other error answers false at once. An error of `cleanup` itself
 // reaches the caller. True when the statement ran.
 bool ExecuteGuarded(const QString &cleanup);
+
+// Statements that go to AccConn many at a time: a server takes a hundred in
+// one round trip (some 20 KB), the file database one statement at a time.
+// Each batch is left in SqlText as it is sent; a failing one throws.
+class StatementBatch
+{
+public:
+    void add(const QString &statement);
+    // Sends what is left.
+    void send();
+
+private:
+    QStringList m_statements;
+};
 
 } // namespace fa
