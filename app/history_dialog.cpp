@@ -4,11 +4,8 @@
 #include "app/run_result_dialog.h"
 
 #include <QDialogButtonBox>
-#include <QGuiApplication>
-#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
@@ -50,43 +47,6 @@ bool isNumber(int column)
     return column == Id || (column >= Added && column <= Seconds);
 }
 
-// Rows of one height, never measured: a long report opens at once.
-void setUpTable(QTableView *view, int rowHeight)
-{
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
-    view->setWordWrap(false);
-    view->verticalHeader()->hide();
-    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    view->verticalHeader()->setDefaultSectionSize(rowHeight);
-    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    view->horizontalHeader()->setStretchLastSection(true);
-}
-
-// Columns as wide as their heading and the first rows need; the total.
-int fitColumns(QTableView *view)
-{
-    const QAbstractItemModel *model = view->model();
-    const QFontMetrics metrics = view->fontMetrics();
-    QHeaderView *header = view->horizontalHeader();
-    const int sample = std::min(model->rowCount(), 1000);
-    int total = 0;
-    for (int column = 0; column < model->columnCount(); ++column) {
-        int width = header->fontMetrics().horizontalAdvance(
-                        model->headerData(column, Qt::Horizontal).toString()) +
-                    3 * metrics.height();
-        for (int row = 0; row < sample; ++row)
-            width = std::max(
-                width, metrics.horizontalAdvance(model->index(row, column).data().toString()) +
-                           metrics.height());
-        width = std::min(width, 24 * metrics.height());
-        header->resizeSection(column, width);
-        total += width;
-    }
-    return total;
-}
-
 } // namespace
 
 QString RunTimeText(const RunRecord &run)
@@ -100,7 +60,6 @@ HistoryDialog::HistoryDialog(const QString &account, const QString &year, QList<
 {
     setWindowTitle(QStringLiteral("整理记录 - ") + ProgramTitle());
     setSizeGripEnabled(true);
-    const int rowHeight = fontMetrics().height() + 6;
     auto *layout = new QVBoxLayout(this);
     auto *heading = new QLabel(
         m_records.isEmpty()
@@ -113,7 +72,8 @@ HistoryDialog::HistoryDialog(const QString &account, const QString &year, QList<
     m_runs = new QTableWidget(int(m_records.size()), int(runHeadings().size()), this);
     m_runs->setObjectName(QStringLiteral("runList"));
     m_runs->setHorizontalHeaderLabels(runHeadings());
-    setUpTable(m_runs, rowHeight);
+    SetUpListView(m_runs);
+    m_runs->setSelectionMode(QAbstractItemView::SingleSelection);
     for (int row = 0; row < m_records.size(); ++row) {
         const QStringList cells = runCells(m_records.at(row));
         for (int column = 0; column < cells.size(); ++column) {
@@ -123,7 +83,7 @@ HistoryDialog::HistoryDialog(const QString &account, const QString &year, QList<
             m_runs->setItem(row, column, item);
         }
     }
-    const int runsWidth = fitColumns(m_runs);
+    const int runsWidth = FitColumns(m_runs);
 
     auto *below = new QWidget(this);
     auto *belowLayout = new QVBoxLayout(below);
@@ -133,7 +93,7 @@ HistoryDialog::HistoryDialog(const QString &account, const QString &year, QList<
     m_runText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_changeView = new QTableView(below);
     m_changeView->setObjectName(QStringLiteral("changeList"));
-    setUpTable(m_changeView, rowHeight);
+    SetUpListView(m_changeView);
     belowLayout->addWidget(m_runText);
     belowLayout->addWidget(m_changeView, 1);
 
@@ -161,12 +121,9 @@ HistoryDialog::HistoryDialog(const QString &account, const QString &year, QList<
     else
         below->hide();
 
-    // Within the screen, so that the buttons are always in view.
     const int unit = fontMetrics().height();
-    QSize size(std::clamp(runsWidth + 4 * unit, 50 * unit, 80 * unit), 34 * unit);
-    if (const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
-    resize(size);
+    ResizeWithinScreen(
+        this, QSize(std::clamp(runsWidth + 4 * unit, 50 * unit, 80 * unit), 34 * unit), parent);
 }
 
 void HistoryDialog::showRun(int row)
@@ -205,7 +162,7 @@ void HistoryDialog::showRun(int row)
     m_changes = new ChangeTableModel(std::move(report), this);
     m_changeView->setModel(m_changes);
     delete old;
-    fitColumns(m_changeView);
+    FitColumns(m_changeView);
     m_restore->setEnabled(m_saved);
 }
 

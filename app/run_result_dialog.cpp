@@ -191,6 +191,47 @@ void ChangeTableModel::sort(int column, Qt::SortOrder order)
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
+void SetUpListView(QTableView *view)
+{
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setWordWrap(false);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    view->horizontalHeader()->setStretchLastSection(true);
+}
+
+int FitColumns(QTableView *view)
+{
+    const QAbstractItemModel *model = view->model();
+    const QFontMetrics metrics = view->fontMetrics();
+    QHeaderView *header = view->horizontalHeader();
+    const int sample = std::min(model->rowCount(), 1000);
+    int total = 0;
+    for (int column = 0; column < model->columnCount(); ++column) {
+        int width = header->fontMetrics().horizontalAdvance(
+                        model->headerData(column, Qt::Horizontal).toString()) +
+                    3 * metrics.height();
+        for (int row = 0; row < sample; ++row)
+            width = std::max(
+                width, metrics.horizontalAdvance(model->index(row, column).data().toString()) +
+                           metrics.height());
+        width = std::min(width, 24 * metrics.height());
+        header->resizeSection(column, width);
+        total += width;
+    }
+    return total;
+}
+
+void ResizeWithinScreen(QDialog *dialog, QSize size, QWidget *parent)
+{
+    if (const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    dialog->resize(size);
+}
+
 RunResultDialog::RunResultDialog(const QString &text, const ChangeReport &changes, Dialogs &dialogs,
                                  QStringList databases, QWidget *parent)
     : QDialog(parent), m_dialogs(dialogs), m_databases(std::move(databases))
@@ -208,45 +249,17 @@ RunResultDialog::RunResultDialog(const QString &text, const ChangeReport &change
         m_model = new ChangeTableModel(changes, this);
         auto *view = new QTableView(this);
         view->setModel(m_model);
-        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        view->setSelectionBehavior(QAbstractItemView::SelectRows);
-        view->setWordWrap(false);
-        // Rows of one height, never measured: the view opens at once however
-        // many lines there are.
-        view->verticalHeader()->hide();
-        view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        view->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-        QHeaderView *header = view->horizontalHeader();
-        header->setSectionResizeMode(QHeaderView::Interactive);
-        header->setStretchLastSection(true);
+        SetUpListView(view);
         // Unsorted until a heading is clicked: the report's own order.
-        header->setSortIndicator(-1, Qt::AscendingOrder);
+        view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
         view->setSortingEnabled(true);
-        // Columns as wide as their heading and the first lines need.
-        const QFontMetrics metrics = view->fontMetrics();
-        const int sample = std::min(m_model->rowCount(), 1000);
-        int total = 0;
-        for (int column = 0; column < ChangeTableModel::ColumnCount; ++column) {
-            int width = header->fontMetrics().horizontalAdvance(
-                            m_model->headerData(column, Qt::Horizontal).toString()) +
-                        3 * metrics.height();
-            for (int row = 0; row < sample; ++row)
-                width = std::max(width, metrics.horizontalAdvance(m_model->text(row, column)) +
-                                            metrics.height());
-            width = std::min(width, 24 * metrics.height());
-            header->resizeSection(column, width);
-            total += width;
-        }
+        const int total = FitColumns(view);
         layout->addWidget(view, 1);
         QPushButton *save =
             buttons->addButton(QStringLiteral("保存…"), QDialogButtonBox::ActionRole);
         connect(save, &QPushButton::clicked, this, &RunResultDialog::save);
-        // Within the screen, so that the buttons are always in view.
-        QSize size(std::min(total + 4 * metrics.height(), 80 * metrics.height()),
-                   30 * metrics.height());
-        if (const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
-            size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
-        resize(size);
+        const int unit = fontMetrics().height();
+        ResizeWithinScreen(this, QSize(std::min(total + 4 * unit, 80 * unit), 30 * unit), parent);
     }
     QPushButton *ok = buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
     ok->setDefault(true);

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QStringList>
 
+class QTableView;
+
 namespace fa {
 
 class Dialogs;
@@ -18,6 +20,16 @@ class Dialogs;
 // untouched), or when the file cannot be written.
 bool SaveChangeReport(const QString &target, const ChangeReport &changes,
                       const QStringList &databases, QString *reason);
+
+// A read-only table that selects whole rows, with rows of one height that
+// are never measured: a list of a hundred thousand lines opens at once.
+void SetUpListView(QTableView *view);
+// Sets each column as wide as its heading and the first thousand rows need,
+// up to a limit; the total width.
+int FitColumns(QTableView *view);
+// Resizes a dialog to size, within the screen of parent, so that its buttons
+// are always in view.
+void ResizeWithinScreen(QDialog *dialog, QSize size, QWidget *parent);
 
 // The lines of a change report as a table: 变动, 部门, 类别, 期间, 项目, 原值,
 // 新值. Sorting reorders a list of line numbers, never the lines, so that
